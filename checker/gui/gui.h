@@ -1,0 +1,81 @@
+#pragma once
+
+// The thin layer over Qt that every window uses: the application object with
+// its default error report, window creation, the screen cursor and
+// repaint-now.
+
+#include <QApplication>
+#include <QPointer>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <vector>
+
+namespace Gui {
+
+// The application object. An exception that escapes any event handler is
+// shown by the default error report and the event loop goes on.
+class Application : public QApplication
+{
+    Q_OBJECT
+public:
+    Application(int &argc, char **argv);
+    ~Application() override;
+
+    bool notify(QObject *receiver, QEvent *event) override;
+
+    // Windows created through CreateForm belong here and are destroyed with
+    // the application object, newest first.
+    void adopt(QWidget *window);
+
+private:
+    std::vector<QPointer<QWidget>> m_windows;
+};
+
+// The default error report: a message box with the error's text. Tests (and
+// anything that must not block) install a handler that receives the text
+// instead; passing an empty handler restores the message box.
+using ErrorHandler = std::function<void(const QString &text)>;
+void SetErrorHandler(ErrorHandler handler);
+void ReportError(const QString &text);
+// The text shown for an exception caught by the report.
+QString ErrorText(const std::exception_ptr &error);
+
+// Runs a handler and reports any exception it throws, for the few places
+// where a handler is called outside the event loop (start-up).
+template <typename F>
+void Guarded(F &&handler)
+{
+    try {
+        handler();
+    } catch (...) {
+        ReportError(ErrorText(std::current_exception()));
+    }
+}
+
+// Creates a window of class T owned by the application object, stores it in
+// variable (a T* or QPointer<T>), then runs its on-create handler
+// (FormCreate). An error in that handler is reported; the window exists all
+// the same.
+template <typename T, typename Variable>
+T *CreateForm(Variable &variable)
+{
+    T *window = new T;
+    variable = window;
+    if (auto *app = qobject_cast<Application *>(QCoreApplication::instance()))
+        app->adopt(window);
+    Guarded([window] { window->FormCreate(); });
+    return window;
+}
+
+// The screen cursor for the whole application.
+void SetBusyCursor();
+void SetDefaultCursor();
+bool IsBusyCursor();
+
+// Paints every pending change of the window before returning, so that a text
+// set just before a blocking call is on screen during it.
+void RepaintNow(QWidget *window);
+
+} // namespace Gui

@@ -1,0 +1,72 @@
+// Korvelin INBOX sjekker: start-up, event loop and shutdown.
+
+#include "felles.h"
+#include "gui.h"
+#include "ipsjekk.h"
+#include "setup.h"
+#include "signals.h"
+#include "sjekk.h"
+
+#include <QByteArray>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool applicationRunning = false;
+
+// Until the application object exists, a missing display is the likely
+// failure: say so in one line instead of Qt's abort.
+void startupMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!applicationRunning) {
+        if (type == QtFatalMsg) {
+            const QByteArray display = qgetenv("DISPLAY");
+            std::fprintf(stderr, "korvelin: finner ingen skjerm å vise vinduet på (DISPLAY=%s).\n",
+                         display.isEmpty() ? "ikke satt" : display.constData());
+            std::_Exit(2);
+        }
+        if (QByteArray(context.category ? context.category : "").startsWith("qt.qpa"))
+            return;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qInstallMessageHandler(startupMessages);
+
+    // The settings store starts before any window exists.
+    try {
+        Felles::Initialize();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "korvelin: %s\n", e.what());
+        return 1;
+    }
+
+    Gui::Application app(argc, argv);
+    applicationRunning = true;
+    qInstallMessageHandler(nullptr);
+    QCoreApplication::setApplicationName(QStringLiteral("Korvelin"));
+    // The checker window alone decides when the program ends.
+    app.setQuitOnLastWindowClosed(false);
+    InstallQuitOnTerminationSignals(&app);
+
+    Gui::CreateForm<TSjekkForm>(SjekkForm);     // the main window
+    Gui::CreateForm<TfmSetup>(fmSetup);         // hidden, never shown; loads the per-user file
+    Gui::CreateForm<TIPTestForm>(IPTestForm);   // hidden until a ping
+    SjekkForm->show();
+
+    int status = app.exec();
+
+    try {
+        Felles::Finalize();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "korvelin: %s\n", e.what());
+        status = 1;
+    }
+    return status;
+}

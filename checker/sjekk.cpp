@@ -1,0 +1,115 @@
+#include "sjekk.h"
+
+#include "ui_sjekk.h"
+
+#include "felles.h"
+#include "gui.h"
+#include "schema.h"
+#include "scramble.h"
+#include "setup.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+
+#include <algorithm>
+
+TSjekkForm *SjekkForm = nullptr;
+
+TSjekkForm::TSjekkForm(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+    , ui(new Ui::SjekkForm)
+{
+    ui->setupUi(this);
+    // The bar is declared after the dot and lies above it: the row they share
+    // belongs to the bar.
+    ui->Shape2->raise();
+    connect(ui->Shape1, &Gui::Shape::mouseDown, this, &TSjekkForm::Shape1MouseDown);
+    connect(ui->Shape2, &Gui::Shape::mouseDown, this, &TSjekkForm::Shape2MouseDown);
+    setStatus(ui->Statuslabel->text());
+}
+
+TSjekkForm::~TSjekkForm() = default;
+
+void TSjekkForm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TSjekkForm::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    // Closing the main window ends the program, whatever other window is up.
+    if (event->isAccepted())
+        QCoreApplication::exit(0);
+}
+
+void TSjekkForm::Shape1MouseDown()
+{
+    SjekkKnappClick();
+}
+
+void TSjekkForm::Shape2MouseDown()
+{
+    Setup1Click();
+}
+
+void TSjekkForm::FormShow()
+{
+    LoadPopSettings();
+}
+
+void TSjekkForm::LoadPopSettings()
+{
+    using namespace Felles;
+    namespace P = Schema::Pop3;
+    UseUserSettings();
+    const QByteArray saved = CurrentSection;
+    CurrentSection = Schema::Pop3Section;
+    const QByteArray host = ReadSetting(P::ServerName.key);
+    const int port = ReadSettingInt(P::ServerPort.key);
+    const QByteArray user = ReadSetting(P::ServerUser.key);
+    const QByteArray password = UnscramblePassword(ReadSetting(P::ServerPassword.key));
+    CurrentSection = saved;
+    UseSharedSettings();
+    // The client takes the new settings only once both files are safely
+    // switched back, so a failed switch keeps the previous ones.
+    pop3.setHost(host);
+    pop3.setPort(port);
+    pop3.setUserName(user);
+    pop3.setPassword(password);
+}
+
+void TSjekkForm::SjekkKnappClick()
+{
+    if (pop3.connected())
+        pop3.disconnect();
+    pop3.connect();
+    const qint64 count = pop3.messageCount();
+    const qint64 size = pop3.mailboxSize();
+    setStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
+              + QStringLiteral(" meldinger"));
+    pop3.disconnect();
+}
+
+void TSjekkForm::Setup1Click()
+{
+    TfmSetup *window = Gui::CreateForm<TfmSetup>(fmSetup);
+    window->exec();
+    LoadPopSettings();
+}
+
+void TSjekkForm::setStatus(const QString &text)
+{
+    // The status line grows to the right to show its whole text, and the
+    // window grows with it.
+    QLabel *label = ui->Statuslabel;
+    label->setText(text);
+    const QSize hint = label->sizeHint();
+    label->resize(std::max(95, hint.width()), std::max(13, hint.height()));
+    const int width = std::max(215, label->geometry().right() + 8);
+    const int height = std::max(62, label->geometry().bottom() + 8);
+    if (width != this->width() || height != this->height())
+        resize(width, height);
+}

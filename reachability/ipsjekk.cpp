@@ -1,0 +1,8 @@
+#include "ipsjekk.h"
+
+TIPTestForm *IPTestForm = nullptr;
+
+TIPTestForm::TIPTestForm(QWidget *parent)
+    : QWidget(parent)
+{
+}

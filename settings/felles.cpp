@@ -1,0 +1,194 @@
+#include "felles.h"
+
+#include "identity.h"
+#include "paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace Felles {
+
+QByteArray ConfigDir;
+QByteArray SharedIniPath;
+QByteArray CurrentSection;
+std::unique_ptr<IniFile> SettingsFile;
+QByteArray UserNameCache;
+
+namespace {
+
+constexpr char SharedIniName[] = "KORVELIN.INI";
+constexpr char DefaultSection[] = "STANDARD";
+
+std::unique_ptr<IdentitySource> &identity()
+{
+    static std::unique_ptr<IdentitySource> source;
+    if (!source)
+        source = makePlatformIdentitySource();
+    return source;
+}
+
+QString decode(const QByteArray &path) { return QFile::decodeName(path); }
+
+bool directoryExists(const QByteArray &dir) { return QFileInfo(decode(dir)).isDir(); }
+
+bool isSharedFileOpen()
+{
+    return SettingsFile && SettingsFile->path() == decode(SharedIniPath);
+}
+
+// Flushes and releases the open file. A shared file marked read-only is left
+// unwritten, as at shutdown. When the flush fails the file stays open.
+void leaveOpenFile()
+{
+    if (!SettingsFile)
+        return;
+    const bool readOnlyShared = isSharedFileOpen() && QFileInfo::exists(decode(SharedIniPath))
+        && Platform::isReadOnlyFile(decode(SharedIniPath));
+    if (!readOnlyShared)
+        SettingsFile->flush();
+    SettingsFile.reset();
+}
+
+} // namespace
+
+QByteArray ShortText(const QByteArray &s)
+{
+    return s.size() > ShortTextLength ? s.left(ShortTextLength) : s;
+}
+
+void Initialize()
+{
+    const char sep = Platform::separator();
+    const QByteArray dot = QByteArray(".") + sep;
+    ConfigDir = ".." + QByteArray(1, sep) + "etc" + sep;
+    SharedIniPath = SharedIniName;
+    CurrentSection = DefaultSection;
+    UserNameCache.clear();
+    SettingsFile.reset();
+
+    if (QFileInfo(decode(dot + SharedIniName)).isFile()) {
+        ConfigDir = dot;
+    } else {
+        // Each candidate is tried only while the one before it is missing.
+        if (!directoryExists(ConfigDir))
+            ConfigDir = QByteArray("etc") + sep;
+        if (!directoryExists(ConfigDir))
+            ConfigDir = sep + QByteArray("korvelin") + sep + "etc" + sep;
+        if (!directoryExists(ConfigDir))
+            ConfigDir = Platform::lastResortConfigDir();
+    }
+
+    // Paths are not cut to 255 bytes: a cut path would name another file.
+    const QString shared = QDir::cleanPath(QDir::current().absoluteFilePath(decode(ConfigDir + SharedIniPath)));
+    SharedIniPath = QFile::encodeName(QDir::toNativeSeparators(shared));
+    ConfigDir = QFile::encodeName(QDir::toNativeSeparators(QFileInfo(shared).absolutePath()));
+    if (!ConfigDir.endsWith(sep))
+        ConfigDir += sep;
+
+    SettingsFile = std::make_unique<IniFile>(decode(SharedIniPath));
+    RecordFolder("etc", ConfigDir);
+}
+
+void Finalize()
+{
+    std::unique_ptr<IniFile> file = std::move(SettingsFile);
+    if (file && !Platform::isReadOnlyFile(decode(SharedIniPath)))
+        file->flush();
+}
+
+QByteArray UserIniPath()
+{
+    const QByteArray name = CurrentUserName();
+    // The name becomes part of a file name: it must not lead out of the folder.
+    if (name == "." || name == ".." || name.contains('/') || name.contains('\\') || name.contains('\0'))
+        throw SettingsError(QStringLiteral("Brukernavnet «%1» kan ikke brukes som navn på en innstillingsfil i %2.")
+                                .arg(QString::fromLocal8Bit(name), decode(ConfigDir)));
+    return ConfigDir + name + ".INI";
+}
+
+void UseUserSettings()
+{
+    const QByteArray path = UserIniPath();
+    leaveOpenFile();
+    SettingsFile = std::make_unique<IniFile>(decode(path));
+    // The per-user file holds the POP3 password: keep it from other users.
+    SettingsFile->setNewFileOwnerOnly(true);
+}
+
+void UseSharedSettings()
+{
+    leaveOpenFile();
+    SettingsFile = std::make_unique<IniFile>(decode(SharedIniPath));
+}
+
+QByteArray ReadSetting(const QByteArray &key)
+{
+    return ShortText(SettingsFile->readString(CurrentSection, key));
+}
+
+int ReadSettingInt(const QByteArray &key)
+{
+    const qint64 v = SettingsFile->readInteger(CurrentSection, key, 0);
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        return 0;
+    return int(v);
+}
+
+bool ReadSettingBool(const QByteArray &key)
+{
+    return SettingsFile->readBool(CurrentSection, key, false);
+}
+
+void WriteSetting(const QByteArray &key, const QByteArray &value)
+{
+    SettingsFile->writeString(CurrentSection, key, value);
+}
+
+void RecordFolder(const QByteArray &name, QByteArray folder)
+{
+    const QByteArray saved = CurrentSection;
+    CurrentSection = "FOLDERS";
+    const char sep = Platform::separator();
+    if (!folder.isEmpty() && !folder.endsWith(sep))
+        folder += sep;
+    try {
+        WriteSetting(name + "_folder", folder);
+    } catch (...) {
+        CurrentSection = saved;
+        throw;
+    }
+    CurrentSection = saved;
+}
+
+QByteArray LogonUserName()
+{
+    QByteArray name;
+    if (!identity()->logonUserName(&name))
+        name = qgetenv("USERNAME");
+    return ShortText(name);
+}
+
+QByteArray CurrentUserName()
+{
+    if (UserNameCache.isEmpty())
+        UserNameCache = LogonUserName();
+    return ShortText(QString::fromLocal8Bit(UserNameCache).toUpper().toLocal8Bit());
+}
+
+QByteArray NetworkDomain()
+{
+    QByteArray domain = identity()->domain();
+    if (domain.isEmpty())
+        domain = identity()->dhcpDomain();
+    return ShortText(domain);
+}
+
+void SetIdentitySource(std::unique_ptr<IdentitySource> source)
+{
+    identity() = source ? std::move(source) : makePlatformIdentitySource();
+}
+
+} // namespace Felles

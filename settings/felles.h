@@ -1,0 +1,64 @@
+#pragma once
+
+// The settings store shared by every window: the configuration folder, the one
+// open settings file, the switch between the shared file and the current
+// user's own file, and the machine identity.
+//
+// Module state is process-global on purpose: every window reads and writes
+// through the same open file, and outside an event handler that file is
+// always the shared one.
+
+#include "inifile.h"
+#include "settingserror.h"
+
+#include <QByteArray>
+
+#include <memory>
+
+namespace Felles {
+
+class IdentitySource;
+
+// At most this many bytes are kept of a short text.
+constexpr int ShortTextLength = 255;
+QByteArray ShortText(const QByteArray &s);
+
+// Module state, set by Initialize().
+extern QByteArray ConfigDir;        // absolute, ends in a separator
+extern QByteArray SharedIniPath;    // absolute path of KORVELIN.INI
+extern QByteArray CurrentSection;   // "STANDARD" outside a bracket
+extern std::unique_ptr<IniFile> SettingsFile;
+extern QByteArray UserNameCache;    // the logon name as looked up, case kept
+
+// Module start-up: choose the configuration folder, open the shared file and
+// record the folder in it. Looks in the process's current folder first.
+void Initialize();
+// Module shutdown: flush the shared file unless it is read-only, release it.
+void Finalize();
+
+// Switch the open file. Each switch flushes the file being left (a read-only
+// shared file is left unwritten), then opens the other. When the flush fails
+// the file being left stays open and SettingsError is thrown.
+void UseUserSettings();
+void UseSharedSettings();
+
+QByteArray ReadSetting(const QByteArray &key);   // "" when absent, cut to 255
+int ReadSettingInt(const QByteArray &key);       // 0 when absent or not a number
+bool ReadSettingBool(const QByteArray &key);     // false when absent
+void WriteSetting(const QByteArray &key, const QByteArray &value);
+void RecordFolder(const QByteArray &name, QByteArray folder);
+
+// Machine identity.
+QByteArray LogonUserName();
+QByteArray CurrentUserName(); // upper-cased, fills UserNameCache first
+QByteArray NetworkDomain();
+
+// The identity source in use; tests replace it. Passing nullptr restores the
+// platform's own source.
+void SetIdentitySource(std::unique_ptr<IdentitySource> source);
+
+// The per-user file's path for the current user (checked: a name that would
+// leave the configuration folder throws SettingsError).
+QByteArray UserIniPath();
+
+} // namespace Felles

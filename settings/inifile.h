@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace Felles {
+
+// The in-memory INI file: the whole file is held as sections of key/value
+// pairs, reads and writes touch only memory, and flush() writes it back.
+//
+// Written by hand rather than taken from a library: the store must give back
+// byte for byte what it wrote (scrambled passwords use every byte value), and
+// the INI libraries on Debian drop or split values containing NUL or CR.
+//
+// Names match without regard to ASCII letter case. Values are bytes; the file
+// is never decoded.
+class IniFile
+{
+public:
+    // Loads path when it exists; a missing or unreadable file starts empty.
+    explicit IniFile(const QString &path);
+
+    QString path() const { return m_path; }
+
+    QByteArray readString(const QByteArray &section, const QByteArray &key,
+                          const QByteArray &defaultValue = QByteArray()) const;
+    // Decimal integer; defaultValue when absent or not a number.
+    qint64 readInteger(const QByteArray &section, const QByteArray &key, qint64 defaultValue = 0) const;
+    // True when the stored integer is not 0; defaultValue when absent or not a number.
+    bool readBool(const QByteArray &section, const QByteArray &key, bool defaultValue = false) const;
+
+    bool hasKey(const QByteArray &section, const QByteArray &key) const;
+
+    // Throws SettingsError, changing nothing, for a value a line-based file
+    // cannot hold (see canHold).
+    void writeString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
+    void writeInteger(const QByteArray &section, const QByteArray &key, qint64 value);
+    void writeBool(const QByteArray &section, const QByteArray &key, bool value);
+
+    // A value with CR or LF would split its line: such values are refused.
+    static bool canHold(const QByteArray &value);
+
+    // Writes the memory copy to path atomically (temporary file, then rename).
+    // On failure throws SettingsError naming the file and the reason; the file
+    // on disk is then left as it was. A file created here gets the mode given
+    // by setNewFileOwnerOnly.
+    void flush() const;
+
+    // New files made by flush() are readable and writable by the owner only.
+    void setNewFileOwnerOnly(bool on) { m_ownerOnly = on; }
+
+    // The file's text as flush() would write it.
+    QByteArray serialize() const;
+
+private:
+    struct Line {
+        QByteArray key;   // empty for a comment, blank or unparsed line
+        QByteArray value; // the decoded value, or the raw text of a non-entry line
+        bool isEntry = false;
+    };
+    struct Section {
+        QByteArray name;
+        bool hasHeader = true; // false only for lines before the first header
+        std::vector<Line> lines;
+    };
+
+    void parse(const QByteArray &data);
+    const Line *find(const QByteArray &section, const QByteArray &key) const;
+    Section &sectionFor(const QByteArray &section);
+
+    QString m_path;
+    std::vector<Section> m_sections;
+    bool m_ownerOnly = false;
+};
+
+} // namespace Felles
