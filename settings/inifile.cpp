@@ -57,8 +57,7 @@ IniFile::IniFile(const QString &path)
     : m_path(path)
 {
     QFile f(path);
-    if (f.open(QIODevice::ReadOnly))
-        parse(f.readAll());
+    parse(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
 }
 
 void IniFile::parse(const QByteArray &data)
@@ -223,8 +222,13 @@ void IniFile::flush() const
     if (isNew && m_ownerOnly)
         f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QByteArray data = serialize();
-    if (f.write(data) != data.size())
-        fail(f.errorString());
+    // commit() alone reports success for a file cut short by a full disk
+    // (Qt 6.4), so the buffered bytes are pushed out and checked first.
+    if (f.write(data) != data.size() || !f.flush()) {
+        const QString reason = f.errorString();
+        f.cancelWriting();
+        fail(reason);
+    }
     if (!f.commit())
         fail(f.errorString());
 }

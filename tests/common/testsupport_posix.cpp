@@ -1,0 +1,28 @@
+#include "testsupport.h"
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace TestSupport {
+
+FileSizeLimit::FileSizeLimit(long long bytes)
+{
+    struct rlimit rl;
+    getrlimit(RLIMIT_FSIZE, &rl);
+    m_soft = (long long)rl.rlim_cur;
+    m_hard = (long long)rl.rlim_max;
+    // Without this the kernel ends the process instead of failing the write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rl.rlim_cur = rlim_t(bytes);
+    setrlimit(RLIMIT_FSIZE, &rl);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    struct rlimit rl;
+    rl.rlim_cur = rlim_t(m_soft);
+    rl.rlim_max = rlim_t(m_hard);
+    setrlimit(RLIMIT_FSIZE, &rl);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,304 @@
+#include "felles.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+QString canonical(const QString &dir)
+{
+    return QFileInfo(dir).canonicalFilePath() + '/';
+}
+
+void makeReadOnly(const QString &path)
+{
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadGroup
+                                    | QFileDevice::ReadOther);
+}
+
+} // namespace
+
+class TestFelles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void folderChoice_data();
+    void folderChoice();
+    void folderFromRootCandidate();
+    void startupRecordsTheFolderInMemoryOnly();
+    void initialState();
+
+    void readersCutAndConvert();
+    void userFileIsCreatedWhenTheBracketCloses();
+    void everySwitchFlushesTheFileItLeaves();
+    void readOnlySharedFileIsNeverWritten();
+    void missingSharedFileIsNotCreatedAtExit();
+    void failedFlushKeepsTheFileOpen_data();
+    void failedFlushKeepsTheFileOpen();
+    void userNamesThatLeaveTheFolderAreRefused_data();
+    void userNamesThatLeaveTheFolderAreRefused();
+    void recordFolderAddsTheSeparator();
+
+private:
+    QString m_home;
+};
+
+void TestFelles::init()
+{
+    qunsetenv("WINDIR");
+    m_home = qEnvironmentVariable("XDG_CONFIG_HOME");
+}
+
+void TestFelles::cleanup()
+{
+    Felles::SettingsFile.reset();
+    Felles::SetIdentitySource(nullptr);
+    qunsetenv("WINDIR");
+    if (m_home.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", m_home.toLocal8Bit());
+}
+
+void TestFelles::folderChoice_data()
+{
+    // The program runs in <tmp>/work/run. Each row names what exists; the
+    // expected folder is relative to <tmp>.
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("./KORVELIN.INI beats ../etc")
+        << QStringList{"work/run/KORVELIN.INI", "work/etc/", "work/run/etc/"} << "work/run/";
+    QTest::newRow("../etc") << QStringList{"work/etc/", "work/run/etc/", "windir/"} << "work/etc/";
+    QTest::newRow("etc") << QStringList{"work/run/etc/", "windir/"} << "work/run/etc/";
+    QTest::newRow("a folder named KORVELIN.INI is no file")
+        << QStringList{"work/run/KORVELIN.INI/", "work/etc/"} << "work/etc/";
+    QTest::newRow("WINDIR last") << QStringList{"windir/"} << "windir/";
+    QTest::newRow("WINDIR taken without testing") << QStringList{} << "windir/";
+    QTest::newRow("user's config folder when no WINDIR") << QStringList{"xdg/"} << "xdg/korvelin/";
+}
+
+void TestFelles::folderChoice()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QString, expected);
+    if (QFileInfo::exists(QStringLiteral("/korvelin/etc")))
+        QSKIP("/korvelin/etc exists on this machine and would win");
+
+    QTemporaryDir tmp;
+    QDir root(tmp.path());
+    root.mkpath(QStringLiteral("work/run"));
+    for (const QString &p : present) {
+        if (p.endsWith('/'))
+            root.mkpath(p);
+        else
+            writeAll(root.filePath(p), "");
+    }
+    if (expected == "windir/")
+        qputenv("WINDIR", root.filePath(QStringLiteral("windir")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("xdg")).toLocal8Bit());
+
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(root.filePath(QStringLiteral("work/run")));
+    useIdentity("kari");
+    Felles::Initialize();
+    QDir::setCurrent(previous);
+
+    root.mkpath(expected);
+    const QString want = canonical(root.filePath(expected));
+    QCOMPARE(canonical(QFile::decodeName(Felles::ConfigDir)), want);
+    QVERIFY(Felles::ConfigDir.startsWith('/'));
+    QVERIFY(Felles::ConfigDir.endsWith('/'));
+    QCOMPARE(Felles::SharedIniPath, Felles::ConfigDir + "KORVELIN.INI");
+    QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "etc_folder"), Felles::ConfigDir);
+    QVERIFY(!Felles::ConfigDir.contains("/./") && !Felles::ConfigDir.contains("/../"));
+}
+
+void TestFelles::folderFromRootCandidate()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root to make /korvelin/etc");
+    if (QFileInfo::exists(QStringLiteral("/korvelin")))
+        QSKIP("/korvelin already exists on this machine");
+    QDir().mkpath(QStringLiteral("/korvelin/etc"));
+    WorkDir work;
+    useIdentity("kari");
+    Felles::Initialize();
+    QDir(QStringLiteral("/korvelin")).removeRecursively();
+    QCOMPARE(Felles::ConfigDir, QByteArray("/korvelin/etc/"));
+    QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "etc_folder"), QByteArray("/korvelin/etc/"));
+}
+
+void TestFelles::startupRecordsTheFolderInMemoryOnly()
+{
+    StoreFixture store;
+    QCOMPARE(readAll(store.file("KORVELIN.INI")), QByteArray());
+    Felles::Finalize();
+    QCOMPARE(readAll(store.file("KORVELIN.INI")), "[FOLDERS]\netc_folder=" + Felles::ConfigDir + "\n");
+    QVERIFY(!Felles::SettingsFile);
+}
+
+void TestFelles::initialState()
+{
+    StoreFixture store;
+    QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
+    QVERIFY(Felles::UserNameCache.isEmpty());
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+}
+
+void TestFelles::readersCutAndConvert()
+{
+    StoreFixture store;
+    Felles::CurrentSection = "Pop3";
+    Felles::WriteSetting("Long", QByteArray(300, 'x'));
+    Felles::WriteSetting("Port", "995");
+    Felles::WriteSetting("Big", "99999999999");
+    Felles::WriteSetting("Flag", "1");
+    QCOMPARE(Felles::ReadSetting("Long"), QByteArray(255, 'x'));
+    QCOMPARE(Felles::SettingsFile->readString("Pop3", "Long").size(), 300);
+    QCOMPARE(Felles::ReadSetting("Absent"), QByteArray());
+    QCOMPARE(Felles::ReadSettingInt("Port"), 995);
+    QCOMPARE(Felles::ReadSettingInt("Big"), 0);
+    QCOMPARE(Felles::ReadSettingInt("Absent"), 0);
+    QCOMPARE(Felles::ReadSettingBool("Flag"), true);
+    QCOMPARE(Felles::ReadSettingBool("Absent"), false);
+    QVERIFY(!Felles::SettingsFile->hasKey("STANDARD", "Long"));
+}
+
+void TestFelles::userFileIsCreatedWhenTheBracketCloses()
+{
+    StoreFixture store("kari");
+    const QString user = store.file("KARI.INI");
+    Felles::UseUserSettings();
+    QVERIFY(!QFileInfo::exists(user));
+    QCOMPARE(Felles::SettingsFile->path(), user);
+    Felles::UseSharedSettings();
+    QVERIFY(QFileInfo::exists(user));
+    QCOMPARE(QFileInfo(user).permissions() & OwnerGroupOther, OwnerReadWrite);
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+}
+
+void TestFelles::everySwitchFlushesTheFileItLeaves()
+{
+    StoreFixture store("kari");
+    Felles::UseUserSettings();
+    // Entering the user's file wrote the shared one, folder record included.
+    QVERIFY(readAll(store.file("KORVELIN.INI")).contains("etc_folder="));
+    Felles::SettingsFile->writeString("Pop3", "ServerName", "mail.example.net");
+    Felles::UseSharedSettings();
+    QCOMPARE(readAll(store.file("KARI.INI")), QByteArray("[Pop3]\nServerName=mail.example.net\n"));
+    // A reader's bracket rewrites the file even though it changed nothing.
+    writeAll(store.file("KARI.INI"), "[Pop3]\nServerName = spaced\n");
+    Felles::UseUserSettings();
+    Felles::UseSharedSettings();
+    QCOMPARE(readAll(store.file("KARI.INI")), QByteArray("[Pop3]\nServerName=spaced\n"));
+}
+
+void TestFelles::readOnlySharedFileIsNeverWritten()
+{
+    StoreFixture store;
+    const QString shared = store.file("KORVELIN.INI");
+    writeAll(shared, "[Mine]\nA=1\n");
+    makeReadOnly(shared);
+    Felles::Initialize();
+    Felles::UseUserSettings();   // leaves the shared file: no flush
+    Felles::UseSharedSettings();
+    Felles::Finalize();          // exit: no flush either
+    QCOMPARE(readAll(shared), QByteArray("[Mine]\nA=1\n"));
+    QVERIFY(QFileInfo::exists(store.file("KARI.INI")));
+}
+
+void TestFelles::missingSharedFileIsNotCreatedAtExit()
+{
+    StoreFixture store;
+    QFile::remove(store.file("KORVELIN.INI"));
+    QDir().mkdir(store.file("etc"));
+    Felles::Initialize();   // now in ./etc/, where no shared file exists yet
+    QCOMPARE(QFile::decodeName(Felles::ConfigDir), QFileInfo(store.file("etc")).absoluteFilePath() + '/');
+    Felles::Finalize();
+    QVERIFY(!QFileInfo::exists(store.file("etc/KORVELIN.INI")));
+}
+
+void TestFelles::failedFlushKeepsTheFileOpen_data()
+{
+    QTest::addColumn<bool>("byPermissions");
+    QTest::newRow("disk full") << false;
+    QTest::newRow("read-only file and folder") << true;
+}
+
+void TestFelles::failedFlushKeepsTheFileOpen()
+{
+    QFETCH(bool, byPermissions);
+    if (byPermissions && geteuid() == 0)
+        QSKIP("root writes read-only files; the disk-full row covers root");
+
+    StoreFixture store("kari");
+    const QString user = store.file("KARI.INI");
+    const QByteArray original = "[Pop3]\nServerName=old.example.net\n";
+    Felles::UseUserSettings();
+    Felles::UseSharedSettings();
+    writeAll(user, original);
+
+    Felles::UseUserSettings();
+    Felles::SettingsFile->writeString("Pop3", "ServerName", "new.example.net");
+    try {
+        std::unique_ptr<FileSizeLimit> limit;
+        if (byPermissions) {
+            makeReadOnly(user);
+            QFile::setPermissions(store.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        } else {
+            limit = std::make_unique<FileSizeLimit>();
+        }
+        Felles::UseSharedSettings();
+        QFAIL("the switch should have failed");
+    } catch (const Felles::SettingsError &e) {
+        QVERIFY2(e.text().contains(user), qPrintable(e.text()));
+    }
+    QFile::setPermissions(store.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(readAll(user), original);
+    // The file being left stays the open one, with what was written to it.
+    QCOMPARE(Felles::SettingsFile->path(), user);
+    QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("new.example.net"));
+}
+
+void TestFelles::userNamesThatLeaveTheFolderAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("slash") << QByteArray("../../tmp/evil");
+    QTest::newRow("backslash") << QByteArray("a\\b");
+    QTest::newRow("dot") << QByteArray(".");
+    QTest::newRow("dot dot") << QByteArray("..");
+}
+
+void TestFelles::userNamesThatLeaveTheFolderAreRefused()
+{
+    QFETCH(QByteArray, name);
+    StoreFixture store(name);
+    QVERIFY_THROWS_EXCEPTION(Felles::SettingsError, Felles::UseUserSettings());
+    // Nothing was flushed or switched.
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(readAll(store.file("KORVELIN.INI")), QByteArray());
+}
+
+void TestFelles::recordFolderAddsTheSeparator()
+{
+    StoreFixture store;
+    Felles::CurrentSection = "Mine";
+    Felles::RecordFolder("mail", "/var/mail");
+    Felles::RecordFolder("none", "");
+    QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
+    QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "mail_folder"), QByteArray("/var/mail/"));
+    QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "none_folder", "absent"), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestFelles)
+#include "tst_felles.moc"

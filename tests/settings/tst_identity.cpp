@@ -1,0 +1,130 @@
+#include "felles.h"
+#include "testsupport.h"
+
+#include <QTest>
+
+#include <pwd.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+class TestIdentity : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void userName_data();
+    void userName();
+    void userNameIsLookedUpOnce();
+    void domain_data();
+    void domain();
+    void platformSourceNamesTheRealUser();
+};
+
+void TestIdentity::cleanup()
+{
+    Felles::SetIdentitySource(nullptr);
+    qunsetenv("USERNAME");
+}
+
+void TestIdentity::userName_data()
+{
+    QTest::addColumn<bool>("keyOpens");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("environment"); // "<unset>" leaves it unset
+    QTest::addColumn<QByteArray>("logonName");
+    QTest::addColumn<QByteArray>("upperName");
+    QTest::addColumn<QByteArray>("fileName");
+
+    QTest::newRow("key with name") << true << QByteArray("Kari") << QByteArray("other") << QByteArray("Kari")
+                                   << QByteArray("KARI") << QByteArray("KARI.INI");
+    QTest::newRow("small letters") << true << QByteArray("ola") << QByteArray("<unset>") << QByteArray("ola")
+                                   << QByteArray("OLA") << QByteArray("OLA.INI");
+    QTest::newRow("Norwegian letters") << true << QByteArray("bjørn.åsen") << QByteArray("<unset>")
+                                       << QByteArray("bjørn.åsen") << QByteArray("BJØRN.ÅSEN")
+                                       << QByteArray("BJØRN.ÅSEN.INI");
+    QTest::newRow("key without name") << true << QByteArray() << QByteArray("fromenv") << QByteArray()
+                                      << QByteArray() << QByteArray(".INI");
+    QTest::newRow("no key, USERNAME set") << false << QByteArray() << QByteArray("Per") << QByteArray("Per")
+                                          << QByteArray("PER") << QByteArray("PER.INI");
+    QTest::newRow("no key, USERNAME unset") << false << QByteArray() << QByteArray("<unset>") << QByteArray()
+                                            << QByteArray() << QByteArray(".INI");
+    QTest::newRow("300-byte name") << true << QByteArray(300, 'a') << QByteArray("<unset>")
+                                   << QByteArray(255, 'a') << QByteArray(255, 'A')
+                                   << QByteArray(255, 'A') + ".INI";
+}
+
+void TestIdentity::userName()
+{
+    QFETCH(bool, keyOpens);
+    QFETCH(QByteArray, stored);
+    QFETCH(QByteArray, environment);
+    QFETCH(QByteArray, logonName);
+    QFETCH(QByteArray, upperName);
+    QFETCH(QByteArray, fileName);
+
+    StoreFixture store;
+    store.identity->keyOpens = keyOpens;
+    store.identity->userName = stored;
+    if (environment == "<unset>")
+        qunsetenv("USERNAME");
+    else
+        qputenv("USERNAME", environment);
+
+    QCOMPARE(Felles::LogonUserName(), logonName);
+    QCOMPARE(Felles::CurrentUserName(), upperName);
+    QCOMPARE(Felles::UserNameCache, logonName);
+    QCOMPARE(Felles::UserIniPath(), Felles::ConfigDir + fileName);
+}
+
+void TestIdentity::userNameIsLookedUpOnce()
+{
+    StoreFixture store("first");
+    QCOMPARE(Felles::CurrentUserName(), QByteArray("FIRST"));
+    store.identity->userName = "second";
+    QCOMPARE(Felles::CurrentUserName(), QByteArray("FIRST"));
+    QCOMPARE(Felles::UserNameCache, QByteArray("first"));
+}
+
+void TestIdentity::domain_data()
+{
+    QTest::addColumn<QByteArray>("domain");
+    QTest::addColumn<QByteArray>("dhcp");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("dhcpLookups");
+    QTest::newRow("domain only") << QByteArray("firma.no") << QByteArray() << QByteArray("firma.no") << 0;
+    QTest::newRow("domain wins, dhcp not read") << QByteArray("firma.no") << QByteArray("dhcp.no")
+                                                << QByteArray("firma.no") << 0;
+    QTest::newRow("dhcp when domain empty") << QByteArray() << QByteArray("dhcp.no") << QByteArray("dhcp.no") << 1;
+    QTest::newRow("neither") << QByteArray() << QByteArray() << QByteArray() << 1;
+}
+
+void TestIdentity::domain()
+{
+    QFETCH(QByteArray, domain);
+    QFETCH(QByteArray, dhcp);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, dhcpLookups);
+    FakeIdentity *fake = useIdentity("u");
+    fake->domainValue = domain;
+    fake->dhcpDomainValue = dhcp;
+    QCOMPARE(Felles::NetworkDomain(), expected);
+    QCOMPARE(fake->dhcpLookups, dhcpLookups);
+    // Never cached: a changed value shows at the next call.
+    fake->domainValue = "changed.no";
+    QCOMPARE(Felles::NetworkDomain(), QByteArray("changed.no"));
+    QCOMPARE(fake->domainLookups, 2);
+}
+
+void TestIdentity::platformSourceNamesTheRealUser()
+{
+    Felles::SetIdentitySource(nullptr);
+    qputenv("USERNAME", "not-this-one");
+    const struct passwd *pw = getpwuid(getuid());
+    QVERIFY(pw);
+    QCOMPARE(Felles::LogonUserName(), QByteArray(pw->pw_name));
+}
+
+QTEST_GUILESS_MAIN(TestIdentity)
+#include "tst_identity.moc"

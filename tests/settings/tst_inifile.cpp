@@ -1,0 +1,276 @@
+#include "inifile.h"
+#include "settingserror.h"
+#include "testsupport.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Felles::IniFile;
+using Felles::SettingsError;
+using namespace TestSupport;
+
+namespace {
+QByteArray reversed(QByteArray s)
+{
+    std::reverse(s.begin(), s.end());
+    return s;
+}
+} // namespace
+
+class TestIniFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void valuesRoundTripByteForByte_data();
+    void valuesRoundTripByteForByte();
+    void everyByteButLineBreaksRoundTrips();
+    void namesMatchWithoutLetterCase();
+    void lineBreaksAreRefusedAndNothingChanges_data();
+    void lineBreaksAreRefusedAndNothingChanges();
+    void handEditedFileIsReadConventionally();
+    void brokenFilesLoadWithoutCrashing_data();
+    void brokenFilesLoadWithoutCrashing();
+    void unknownKeysAndCommentsSurviveRewrites();
+    void newKeysAppearInWriteOrder();
+    void numbersAndBooleans_data();
+    void numbersAndBooleans();
+    void missingFileOpensEmptyAndFlushCreatesIt();
+    void newOwnerOnlyFileIsPrivate();
+    void failedFlushLeavesTheOldFile();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+};
+
+void TestIniFile::valuesRoundTripByteForByte_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("equals and semicolons") << QByteArray("a=b;c ; d=");
+    QTest::newRow("section-like") << QByteArray("[Pop3]");
+    QTest::newRow("leading and trailing spaces") << QByteArray("  padded\t ");
+    QTest::newRow("only spaces") << QByteArray("   ");
+    QTest::newRow("quoted") << QByteArray("\"quoted\"");
+    QTest::newRow("lone quote") << QByteArray("\"");
+    QTest::newRow("quote and space") << QByteArray("\" x");
+    QTest::newRow("NUL inside") << QByteArray("a\0b", 3);
+    QTest::newRow("Norwegian UTF-8") << QByteArray("blåbærsyltetøy ÆØÅ");
+    QTest::newRow("comment marker first") << QByteArray("; not a comment");
+}
+
+void TestIniFile::valuesRoundTripByteForByte()
+{
+    QFETCH(QByteArray, value);
+    const QString p = path("roundtrip.ini");
+    {
+        IniFile f(p);
+        f.writeString("S", "Key", value);
+        f.writeString("S", "After", "kept");
+        f.flush();
+    }
+    IniFile g(p);
+    QCOMPARE(g.readString("S", "Key", "absent"), value);
+    QCOMPARE(g.readString("S", "After"), QByteArray("kept"));
+}
+
+void TestIniFile::everyByteButLineBreaksRoundTrips()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        if (b != '\r' && b != '\n')
+            all += char(b);
+    const QString p = path("allbytes.ini");
+    {
+        IniFile f(p);
+        f.writeString("Pop3", "ServerPassword", all);
+        f.writeString("Pop3", "Reversed", reversed(all));
+        f.flush();
+    }
+    IniFile g(p);
+    QCOMPARE(g.readString("Pop3", "ServerPassword"), all);
+    QCOMPARE(g.readString("Pop3", "Reversed"), reversed(all));
+}
+
+void TestIniFile::namesMatchWithoutLetterCase()
+{
+    IniFile f(path("case.ini"));
+    f.writeString("Pop3", "ServerName", "first");
+    f.writeString("POP3", "SERVERNAME", "second");
+    QCOMPARE(f.readString("pop3", "servername"), QByteArray("second"));
+    QCOMPARE(f.serialize(), QByteArray("[Pop3]\nServerName=second\n"));
+}
+
+void TestIniFile::lineBreaksAreRefusedAndNothingChanges_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("LF") << QByteArray("a\nb");
+    QTest::newRow("CR") << QByteArray("a\rb");
+    QTest::newRow("section injection") << QByteArray("x\n[Smtp]\nServerName=evil");
+}
+
+void TestIniFile::lineBreaksAreRefusedAndNothingChanges()
+{
+    QFETCH(QByteArray, value);
+    QVERIFY(!IniFile::canHold(value));
+    IniFile f(path("refuse.ini"));
+    f.writeString("S", "Key", "old");
+    const QByteArray before = f.serialize();
+    QVERIFY_THROWS_EXCEPTION(SettingsError, f.writeString("S", "Key", value));
+    QVERIFY_THROWS_EXCEPTION(SettingsError, f.writeString("New", "Key", value));
+    QCOMPARE(f.serialize(), before);
+}
+
+void TestIniFile::handEditedFileIsReadConventionally()
+{
+    const QString p = path("hand.ini");
+    writeAll(p, "; written by hand\r\n"
+                "  [ Pop3 ]  \r\n"
+                "ServerName = mail.example.net   \r\n"
+                "ServerPort=  995\r\n"
+                "# also a comment\r\n"
+                "; ServerUser=commented\r\n"
+                "ServerUser=\" ola \"\r\n"
+                "Empty=\r\n"
+                "no equals sign here\r\n");
+    IniFile f(p);
+    QCOMPARE(f.readString("Pop3", "ServerName"), QByteArray("mail.example.net"));
+    QCOMPARE(f.readInteger("Pop3", "ServerPort"), 995);
+    QCOMPARE(f.readString("Pop3", "ServerUser"), QByteArray(" ola "));
+    QCOMPARE(f.readString("Pop3", "Empty", "absent"), QByteArray());
+    QVERIFY(!f.hasKey("Pop3", "; ServerUser"));
+}
+
+void TestIniFile::brokenFilesLoadWithoutCrashing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += char((i * 7919) & 0xff);
+    QTest::newRow("binary") << binary;
+    QTest::newRow("truncated header") << QByteArray("[Pop3]\nServerName=a\n[Sm");
+    QTest::newRow("truncated mid-value") << QByteArray("[Pop3]\nServerName=mail.exa");
+    QTest::newRow("no final newline") << QByteArray("[Pop3]\nServerName=x");
+    QTest::newRow("empty brackets") << QByteArray("[]\n=\n[\n]\n");
+    QTest::newRow("NULs only") << QByteArray(64, '\0');
+}
+
+void TestIniFile::brokenFilesLoadWithoutCrashing()
+{
+    QFETCH(QByteArray, content);
+    const QString p = path("broken.ini");
+    writeAll(p, content);
+    IniFile f(p);
+    f.readString("Pop3", "ServerName");
+    f.writeString("Pop3", "ServerName", "fixed");
+    f.flush();
+    QCOMPARE(IniFile(p).readString("Pop3", "ServerName"), QByteArray("fixed"));
+}
+
+void TestIniFile::unknownKeysAndCommentsSurviveRewrites()
+{
+    const QString p = path("unknown.ini");
+    const QByteArray original = "; my notes\n[Pop3]\nServerName=old\nServerPort=995\nMyOwnKey=x y\n\n[Other]\nA=1\n";
+    writeAll(p, original);
+    for (int round = 0; round < 3; ++round) {
+        IniFile f(p);
+        f.writeString("Pop3", "ServerName", "new");
+        f.flush();
+    }
+    QCOMPARE(readAll(p), QByteArray(original).replace("ServerName=old", "ServerName=new"));
+}
+
+void TestIniFile::newKeysAppearInWriteOrder()
+{
+    IniFile f(path("order.ini"));
+    f.writeString("Pop3", "B", "1");
+    f.writeString("Smtp", "C", "2");
+    f.writeString("Pop3", "A", "3");
+    f.writeInteger("Smtp", "D", -1);
+    QCOMPARE(f.serialize(), QByteArray("[Pop3]\nB=1\nA=3\n\n[Smtp]\nC=2\nD=-1\n"));
+}
+
+void TestIniFile::numbersAndBooleans_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<qint64>("integer");
+    QTest::addColumn<bool>("boolean");
+    QTest::newRow("one") << QByteArray("1") << qint64(1) << true;
+    QTest::newRow("zero") << QByteArray("0") << qint64(0) << false;
+    QTest::newRow("negative") << QByteArray("-1") << qint64(-1) << true;
+    QTest::newRow("not a number") << QByteArray("abc") << qint64(0) << false;
+    QTest::newRow("digits then text") << QByteArray("12ab") << qint64(0) << false;
+    QTest::newRow("empty") << QByteArray("") << qint64(0) << false;
+}
+
+void TestIniFile::numbersAndBooleans()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(qint64, integer);
+    QFETCH(bool, boolean);
+    IniFile f(path("numbers.ini"));
+    f.writeString("S", "K", stored);
+    QCOMPARE(f.readInteger("S", "K", 0), integer);
+    QCOMPARE(f.readBool("S", "K", false), boolean);
+    f.writeBool("S", "B", true);
+    QCOMPARE(f.readString("S", "B"), QByteArray("1"));
+    f.writeBool("S", "B", false);
+    QCOMPARE(f.readString("S", "B"), QByteArray("0"));
+}
+
+void TestIniFile::missingFileOpensEmptyAndFlushCreatesIt()
+{
+    const QString p = path("sub-missing.ini");
+    IniFile f(p);
+    QCOMPARE(f.readString("S", "K", "dflt"), QByteArray("dflt"));
+    QVERIFY(!QFileInfo::exists(p));
+    f.flush();
+    QVERIFY(QFileInfo::exists(p));
+    QCOMPARE(readAll(p), QByteArray());
+}
+
+void TestIniFile::newOwnerOnlyFileIsPrivate()
+{
+    const QString p = path("private.ini");
+    IniFile f(p);
+    f.setNewFileOwnerOnly(true);
+    f.writeString("Pop3", "ServerPassword", "zbdf2");
+    f.flush();
+    QCOMPARE(QFileInfo(p).permissions() & OwnerGroupOther, OwnerReadWrite);
+
+    // An existing file keeps the mode its owner gave it.
+    const QString shared = path("shared.ini");
+    writeAll(shared, "[A]\n");
+    QFile::setPermissions(shared, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                                      | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    IniFile g(shared);
+    g.setNewFileOwnerOnly(true);
+    g.flush();
+    QVERIFY(QFileInfo(shared).permissions() & QFileDevice::ReadOther);
+}
+
+void TestIniFile::failedFlushLeavesTheOldFile()
+{
+    const QString p = path("full-disk.ini");
+    const QByteArray original = "[Pop3]\nServerName=old.example.net\n";
+    writeAll(p, original);
+    IniFile f(p);
+    f.writeString("Pop3", "ServerName", "new.example.net");
+    try {
+        FileSizeLimit limit;
+        f.flush();
+        QFAIL("the flush should have failed");
+    } catch (const SettingsError &e) {
+        QVERIFY2(e.text().contains(p), qPrintable(e.text()));
+    }
+    QCOMPARE(readAll(p), original);
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("full-disk.ini*")}, QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("full-disk.ini")});
+}
+
+QTEST_GUILESS_MAIN(TestIniFile)
+#include "tst_inifile.moc"
