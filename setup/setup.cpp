@@ -1,9 +1,298 @@
 #include "setup.h"
 
+#include "ui_setup.h"
+
+#include "felles.h"
+#include "gui.h"
+#include "inifile.h"
+#include "ipsjekk.h"
+#include "schema.h"
+#include "scramble.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QStringDecoder>
+#include <QStyle>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 QPointer<TfmSetup> fmSetup;
 
+namespace {
+
+using Felles::Schema::Entry;
+using Felles::Schema::Form;
+
+// Stored bytes as screen text. A value cut at 255 bytes may end inside a
+// multi-byte character; the decoder keeps such an unfinished tail back
+// instead of showing it as a replacement character.
+QString screenText(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::System);
+    return decoder.decode(bytes);
+}
+
+template <typename T>
+T *control(const QWidget *window, const char *name)
+{
+    T *widget = window->findChild<T *>(QString::fromLatin1(name));
+    if (!widget)
+        throw std::logic_error(std::string("Innstillingsvinduet mangler feltet ") + name + ".");
+    return widget;
+}
+
+// The caption that names each edit to the user, for messages about it.
+struct Caption {
+    const char *edit;
+    const char *caption;
+};
+constexpr Caption Captions[] = {
+    {"eNavn", "Label2"},      {"Email", "Label10"},       {"POPServer", "Label1"},
+    {"Account", "Label8"},    {"Password", "Label9"},     {"eMinutt", "cSchedule"},
+    {"SMTPServer", "Label11"}, {"edtAccount", "lbAccount"}, {"edtPassword", "lbPassword"},
+};
+
+QString captionText(const QWidget *window, const QLineEdit *edit)
+{
+    for (const Caption &c : Captions) {
+        if (edit->objectName() != QLatin1String(c.edit))
+            continue;
+        QString text = control<QWidget>(window, c.caption)->property("text").toString();
+        text.replace(QLatin1String("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
+        if (text.endsWith(u':'))
+            text.chop(1);
+        return text;
+    }
+    return edit->objectName();
+}
+
+// Labels size themselves to their text; check boxes get the same treatment.
+// The layout was drawn in a font a few pixels narrower than any found on
+// every system, and a clipped caption is worse than one a little wider.
+void growToFit(QWidget *widget)
+{
+    const int wanted = widget->sizeHint().width();
+    if (wanted > widget->width())
+        widget->resize(wanted, widget->height());
+}
+
+// One value to write, in the form its writer takes.
+struct Pending {
+    const Entry *entry;
+    QByteArray text;
+    bool mark = false;
+    int index = 0;
+};
+
+} // namespace
+
 TfmSetup::TfmSetup(QWidget *parent)
-    : QDialog(parent)
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , ui(new Ui::fmSetup)
+{
+    ui->setupUi(this);
+    move(271, 240);
+
+    // The standard OK button: the platform's own OK caption and the OK glyph.
+    const QDialogButtonBox standard(QDialogButtonBox::Ok);
+    ui->BitBtn1->setText(standard.button(QDialogButtonBox::Ok)->text());
+    ui->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, ui->BitBtn1));
+
+    for (QLabel *label : findChildren<QLabel *>())
+        growToFit(label);
+    for (QCheckBox *box : findChildren<QCheckBox *>())
+        growToFit(box);
+
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &TfmSetup::BitBtn1Click);
+    connect(ui->BitBtn2, &QPushButton::clicked, this, &TfmSetup::BitBtn2Click);
+    // Only the user's choice runs the handler; an index set by program does not.
+    connect(ui->cboAuthType, &QComboBox::activated, this, &TfmSetup::cboAuthTypeChange);
+    ui->tsSmtp->installEventFilter(this);
+}
+
+TfmSetup::~TfmSetup() = default;
+
+void TfmSetup::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->tsSmtp && event->type() == QEvent::Show && !event->spontaneous())
+        tsSmtpShow();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfmSetup::done(int result)
+{
+    FormClose();
+    QDialog::done(result);
+}
+
+void TfmSetup::setFieldBytes(QLineEdit *edit, const QByteArray &bytes)
+{
+    edit->setText(screenText(bytes));
+    m_bytes.insert(edit, bytes);
+}
+
+QByteArray TfmSetup::fieldBytes(const QLineEdit *edit) const
+{
+    // A field the user has not changed gives back the very bytes it was
+    // filled with, even ones its screen text cannot carry (a character cut
+    // in two, bytes in another encoding): saving must not alter them.
+    const auto it = m_bytes.constFind(edit);
+    if (it != m_bytes.cend() && edit->text() == screenText(*it))
+        return *it;
+    return edit->text().toLocal8Bit();
+}
+
+void TfmSetup::FormCreate()
+{
+    using namespace Felles;
+    UseUserSettings();
+    const QByteArray savedSection = CurrentSection;
+    try {
+        for (const Entry &e : Schema::Saved) {
+            CurrentSection = e.section;
+            switch (e.form) {
+            case Form::Text:
+                setFieldBytes(control<QLineEdit>(this, e.control), ReadSetting(e.key));
+                break;
+            case Form::Scrambled:
+                setFieldBytes(control<QLineEdit>(this, e.control), UnscramblePassword(ReadSetting(e.key)));
+                break;
+            case Form::Boolean:
+                control<QCheckBox>(this, e.control)->setChecked(ReadSettingBool(e.key));
+                break;
+            case Form::Integer: {
+                // A stored index the list does not offer selects nothing.
+                QComboBox *list = control<QComboBox>(this, e.control);
+                const int index = ReadSettingInt(e.key);
+                list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+                break;
+            }
+            }
+        }
+    } catch (...) {
+        CurrentSection = savedSection;
+        throw;
+    }
+    CurrentSection = savedSection;
+    UseSharedSettings();
+}
+
+void TfmSetup::FormShow()
+{
+    // Loading switched to the per-user file, which looked the name up.
+    if (ui->Account->text().isEmpty())
+        setFieldBytes(ui->Account, Felles::UserNameCache);
+    if (ui->POPServer->text().isEmpty())
+        setFieldBytes(ui->POPServer, "mail." + Felles::NetworkDomain());
+    if (ui->Email->text().isEmpty())
+        setFieldBytes(ui->Email, fieldBytes(ui->Account) + '@' + Felles::NetworkDomain());
+}
+
+void TfmSetup::FormClose()
 {
     setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void TfmSetup::tsSmtpShow()
+{
+    if (ui->SMTPServer->text().isEmpty())
+        setFieldBytes(ui->SMTPServer, fieldBytes(ui->POPServer));
+}
+
+void TfmSetup::cboAuthTypeChange()
+{
+    ui->Panel1->setVisible(ui->cboAuthType->currentIndex() > 0);
+}
+
+void TfmSetup::refuse(QLineEdit *edit, bool scrambled)
+{
+    // Take the user to the field, so it can be put right before the next OK.
+    int tab = 0;
+    while (tab < ui->pcSetup->count() && !ui->pcSetup->widget(tab)->isAncestorOf(edit))
+        ++tab;
+    const QString tabText = ui->pcSetup->tabText(tab).remove(u'&');
+    ui->pcSetup->setCurrentIndex(tab);
+    edit->setFocus();
+    const QString field = captionText(this, edit);
+    if (scrambled)
+        throw Felles::SettingsError(
+            QStringLiteral("Passordet i feltet «%1» på fanen «%2» kan ikke lagres: i den formen det "
+                           "lagres på, ville det inneholde et linjeskift, og det kan ikke "
+                           "innstillingsfilen holde. Ingenting er lagret.")
+                .arg(field, tabText));
+    throw Felles::SettingsError(
+        QStringLiteral("Feltet «%1» på fanen «%2» inneholder et linjeskift, og det kan ikke lagres i "
+                       "innstillingsfilen. Fjern linjeskiftet og trykk OK igjen. Ingenting er lagret.")
+            .arg(field, tabText));
+}
+
+void TfmSetup::BitBtn1Click()
+{
+    using namespace Felles;
+
+    // Every value is made and checked before anything is written: a value
+    // the file cannot hold stops the save with nothing changed, on disk or
+    // in memory, and the window stays open.
+    std::vector<Pending> values;
+    for (const Entry &e : Schema::Saved) {
+        Pending p;
+        p.entry = &e;
+        switch (e.form) {
+        case Form::Text:
+        case Form::Scrambled: {
+            QLineEdit *edit = control<QLineEdit>(this, e.control);
+            p.text = fieldBytes(edit);
+            if (e.form == Form::Scrambled)
+                p.text = ScramblePassword(ShortText(p.text));
+            if (!IniFile::canHold(p.text))
+                refuse(edit, e.form == Form::Scrambled);
+            break;
+        }
+        case Form::Boolean:
+            p.mark = control<QCheckBox>(this, e.control)->isChecked();
+            break;
+        case Form::Integer:
+            p.index = control<QComboBox>(this, e.control)->currentIndex();
+            break;
+        }
+        values.push_back(p);
+    }
+
+    UseUserSettings();
+    for (const Pending &p : values) {
+        const Entry &e = *p.entry;
+        switch (e.form) {
+        case Form::Text:
+        case Form::Scrambled:
+            SettingsFile->writeString(e.section, e.key, p.text);
+            break;
+        case Form::Boolean:
+            SettingsFile->writeBool(e.section, e.key, p.mark);
+            break;
+        case Form::Integer:
+            SettingsFile->writeInteger(e.section, e.key, p.index);
+            break;
+        }
+    }
+    // Flushes the per-user file. When that fails the error goes to the
+    // default report and the window stays open with everything typed.
+    UseSharedSettings();
+    accept();
+}
+
+void TfmSetup::BitBtn2Click()
+{
+    CheckHost(ui->POPServer->text(), true);
 }
