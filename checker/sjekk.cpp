@@ -20,12 +20,14 @@ TSjekkForm::TSjekkForm(QWidget *parent)
     , ui(new Ui::SjekkForm)
 {
     ui->setupUi(this);
+    // uic keeps only the size of a top-level form, not its place on screen.
+    move(294, 273);
     // The bar is declared after the dot and lies above it: the row they share
     // belongs to the bar.
     ui->Shape2->raise();
     connect(ui->Shape1, &Gui::Shape::mouseDown, this, &TSjekkForm::Shape1MouseDown);
     connect(ui->Shape2, &Gui::Shape::mouseDown, this, &TSjekkForm::Shape2MouseDown);
-    setStatus(ui->Statuslabel->text());
+    ShowStatus(ui->Statuslabel->text());
 }
 
 TSjekkForm::~TSjekkForm() = default;
@@ -88,7 +90,7 @@ void TSjekkForm::SjekkKnappClick()
     pop3.connect();
     const qint64 count = pop3.messageCount();
     const qint64 size = pop3.mailboxSize();
-    setStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
+    ShowStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
               + QStringLiteral(" meldinger"));
     pop3.disconnect();
 }
@@ -100,7 +102,7 @@ void TSjekkForm::Setup1Click()
     LoadPopSettings();
 }
 
-void TSjekkForm::setStatus(const QString &text)
+void TSjekkForm::ShowStatus(const QString &text)
 {
     // The status line grows to the right to show its whole text, and the
     // window grows with it.

@@ -23,11 +23,16 @@ public:
     void FormCreate() {}
     void FormShow();
     void LoadPopSettings();
-    void SjekkKnappClick();
-    void Setup1Click();
+    // Virtual so that tests can watch the shapes reach them.
+    virtual void SjekkKnappClick();
+    virtual void Setup1Click();
 
     void Shape1MouseDown();
     void Shape2MouseDown();
+
+    // Replaces the status line's text; the line and the window grow to show
+    // all of it.
+    void ShowStatus(const QString &text);
 
     Pop3Client pop3;
 
@@ -36,8 +41,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void setStatus(const QString &text);
-
     std::unique_ptr<Ui::SjekkForm> ui;
 };
 

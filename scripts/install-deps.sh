@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvelin needs that are not there yet.
+#   install-deps.sh run    what building and running the program needs
+#   install-deps.sh test   that, plus the tools the test suite uses
+# Safe to run again: it installs nothing when everything is present.
+set -euo pipefail
+
+build_packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libcurl4-openssl-dev ca-certificates
+  fonts-dejavu-core
+)
+# The demo runs a throwaway POP3 server.
+run_packages=(dovecot-core dovecot-pop3d openssl)
+test_packages=(
+  dovecot-core dovecot-pop3d openssl curl
+  xvfb xauth xdotool imagemagick python3-xlib
+  iproute2 iputils-ping procps util-linux
+)
+
+case "${1:-run}" in
+  run) wanted=("${build_packages[@]}" "${run_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Starts the real program on its own X server in a fresh folder holding an
+# empty KORVELIN.INI, checks the window on screen, closes it the way a
+# desktop does, and checks what it left in the settings file.
+# Usage: smoke.sh PROGRAM [SCREENSHOT_DIR]
+set -euo pipefail
+program=$1
+shots=${2:-}
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+mkdir "$work/conf"
+: >"$work/conf/KORVELIN.INI"
+folder=$(cd "$work/conf" && pwd -P)
+
+start() {
+  (cd "$work/conf" && exec "$program") &
+  app_pid=$!
+  for _ in $(seq 100); do
+    window=$(xdotool search --name '^Korvelin INBOX sjekker$' 2>/dev/null | head -n1 || true)
+    [[ -n "$window" ]] && return 0
+    kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"
+    sleep 0.1
+  done
+  fail "no window named 'Korvelin INBOX sjekker'"
+}
+
+# Colour of one screen pixel as "r,g,b".
+pixel() {
+  import -silent -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+    sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+# Sets status to the program's exit status; gives it 10 s to end.
+wait_exit() {
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  status=0
+  wait "$app_pid" || status=$?
+  app_pid=
+}
+
+start
+# The window sits at 294,273: the dot's centre, the bar, and the row they share.
+for _ in $(seq 50); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
+[[ "$(pixel 318 289)" == "0,128,0" ]] || fail "no green dot at 318,289 (got $(pixel 318 289))"
+[[ "$(pixel 318 277)" == "0,0,255" ]] || fail "no blue bar at 318,277 (got $(pixel 318 277))"
+[[ "$(pixel 318 281)" == "0,0,0" ]] || fail "no outline on the shared row 281 (got $(pixel 318 281))"
+if [[ -n "$shots" ]]; then
+  mkdir -p "$shots"
+  import -silent -window root -crop 215x62+294+273 +repage "$shots/checker.png"
+fi
+
+# A desktop's close request: WM_DELETE_WINDOW through WM_PROTOCOLS.
+/usr/bin/python3 - "$window" <<'PY'
+import sys
+from Xlib import X, display, protocol
+d = display.Display()
+w = d.create_resource_object('window', int(sys.argv[1]))
+protocols = d.intern_atom('WM_PROTOCOLS')
+delete = d.intern_atom('WM_DELETE_WINDOW')
+ev = protocol.event.ClientMessage(window=w, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+w.send_event(ev, event_mask=X.NoEventMask)
+d.flush()
+PY
+wait_exit
+[[ "$status" == 0 ]] || fail "closing the window ended the program with status $status"
+grep -qxF "etc_folder=$folder/" "$work/conf/KORVELIN.INI" ||
+  fail "KORVELIN.INI lacks etc_folder=$folder/: $(cat "$work/conf/KORVELIN.INI")"
+
+# SIGTERM ends it just as cleanly, and the shared file is flushed at exit.
+: >"$work/conf/KORVELIN.INI"
+start
+kill -TERM "$app_pid"
+wait_exit
+[[ "$status" == 0 ]] || fail "SIGTERM ended the program with status $status"
+grep -qxF "etc_folder=$folder/" "$work/conf/KORVELIN.INI" || fail "KORVELIN.INI not flushed after SIGTERM"
+echo "smoke test passed"
