@@ -54,6 +54,14 @@ wait_exit() {
   app_pid=
 }
 
+# Without a display the program says so in one line and exits non-zero.
+for display in "" ":99999"; do
+  status=0
+  out=$(cd "$work/conf" && DISPLAY=$display "$program" 2>&1 >/dev/null) || status=$?
+  [[ $status -ne 0 && $status -lt 128 ]] || fail "DISPLAY='$display': status $status, want a plain failure"
+  [[ $(wc -l <<<"$out") -eq 1 && "$out" == *skjerm* ]] || fail "DISPLAY='$display' said: $out"
+done
+
 start
 # The window sits at 294,273: the dot's centre, the bar, and the row they share.
 for _ in $(seq 50); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
