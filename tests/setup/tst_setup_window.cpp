@@ -1,0 +1,713 @@
+// The settings window: loading, defaults, saving, refusals and failures, and
+// how the checker window opens it.
+
+#include "setupfixture.h"
+
+#include "felles.h"
+#include "inifile.h"
+#include "schema.h"
+#include "scramble.h"
+#include "setup.h"
+#include "shape.h"
+#include "sjekk.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using Felles::Schema::Entry;
+using Felles::Schema::Form;
+
+namespace {
+
+template <typename T>
+T *field(QWidget *window, const char *name)
+{
+    return window ? window->findChild<T *>(QString::fromLatin1(name)) : nullptr;
+}
+
+// Opens a settings window as the checker does, without the modal loop.
+TfmSetup *openWindow()
+{
+    TfmSetup *window = Gui::CreateForm<TfmSetup>(fmSetup);
+    window->show();
+    return window;
+}
+
+// Replaces an edit's text the way a user does: select all, then type.
+void retype(QLineEdit *edit, const QString &text)
+{
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+void pressOk(QWidget *window)
+{
+    QTest::mouseClick(field<QPushButton>(window, "BitBtn1"), Qt::LeftButton);
+}
+
+void showTab(QWidget *window, int index)
+{
+    QTabBar *bar = field<QTabWidget>(window, "pcSetup")->findChild<QTabBar *>();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+}
+
+// The (section, key) pairs of an INI text, in file order.
+QList<QPair<QByteArray, QByteArray>> entryOrder(const QByteArray &text)
+{
+    QList<QPair<QByteArray, QByteArray>> order;
+    QByteArray section;
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.startsWith('['))
+            section = line.mid(1, line.indexOf(']') - 1);
+        else if (line.contains('=') && !line.startsWith(';'))
+            order.append({section, line.left(line.indexOf('='))});
+    }
+    return order;
+}
+
+// A user file as the store itself writes it, so a later rewrite of the
+// unchanged file gives the same bytes.
+void writeUserFile(const QString &path, const QList<QPair<QByteArray, QByteArray>> &keys,
+                   const QList<QByteArray> &values)
+{
+    Felles::IniFile file(path);
+    for (int i = 0; i < keys.size(); ++i)
+        file.writeString(keys[i].first, keys[i].second, values[i]);
+    file.flush();
+}
+
+// Makes writes of more than `bytes` fail with EFBIG, which works for root
+// too (file permissions do not stop root). Restored on destruction.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = m_old;
+        lim.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TestSetupWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { QVERIFY(fx.setUp()); }
+    void cleanup()
+    {
+        delete SjekkForm;
+        SjekkForm = nullptr;
+        fx.tearDown();
+    }
+
+    void controls();
+    void defaults_data();
+    void defaults();
+    void reshownWindowKeepsFilledAddress();
+    void sendeTabCopiesPopServer_data();
+    void sendeTabCopiesPopServer();
+    void authTypeLoadAndSave_data();
+    void authTypeLoadAndSave();
+    void panelFollowsUserChoice();
+    void roundTrip_data();
+    void roundTrip();
+    void saveKeepsOtherKeysInPlace();
+    void longValues_data();
+    void longValues();
+    void untouchedFieldsKeepTheirBytes();
+    void refusesLineBreaks_data();
+    void refusesLineBreaks();
+    void closeControlSavesNothingAndCheckerReloads();
+    void saveFailure_data();
+    void saveFailure();
+
+private:
+    ConfigFixture fx;
+};
+
+void TestSetupWindow::controls()
+{
+    TfmSetup *w = Gui::CreateForm<TfmSetup>(fmSetup);
+    QCOMPARE(fmSetup.data(), w);
+
+    // Every saved setting has its control, of the kind its value form needs.
+    for (const Entry &e : Felles::Schema::Saved) {
+        QWidget *c = field<QWidget>(w, e.control);
+        QVERIFY2(c, e.control);
+        const char *kind = e.form == Form::Boolean ? "QCheckBox"
+                         : e.form == Form::Integer ? "QComboBox" : "QLineEdit";
+        QVERIFY2(c->inherits(kind), e.control);
+    }
+    QCOMPARE(field<QLineEdit>(w, "Password")->echoMode(), QLineEdit::Password);
+    QCOMPARE(field<QLineEdit>(w, "edtPassword")->echoMode(), QLineEdit::Normal);
+    QComboBox *list = field<QComboBox>(w, "cboAuthType");
+    QVERIFY(!list->isEditable());
+    QCOMPARE(list->count(), 2);
+
+    QTabWidget *pages = field<QTabWidget>(w, "pcSetup");
+    const QStringList pageNames{"TabSheet2", "tsPop3", "tsSmtp", "TabSheet1"};
+    for (int i = 0; i < pageNames.size(); ++i)
+        QCOMPARE(pages->widget(i)->objectName(), pageNames[i]);
+
+    // Only three labels lead to a control; the other access keys are shown only.
+    QCOMPARE(field<QLabel>(w, "lblAuthenticationType")->buddy(), list);
+    QCOMPARE(field<QLabel>(w, "lbAccount")->buddy(), field<QWidget>(w, "edtAccount"));
+    QCOMPARE(field<QLabel>(w, "lbPassword")->buddy(), field<QWidget>(w, "edtPassword"));
+    for (const char *name : {"Label1", "Label8", "Label9", "Label10", "Label11"}) {
+        QLabel *label = field<QLabel>(w, name);
+        QVERIFY2(label->text().startsWith(u'&') && !label->buddy(), name);
+        // The "&" is not drawn, so it takes no room either.
+        QCOMPARE(label->sizeHint().width(),
+                 label->fontMetrics().size(Qt::TextShowMnemonic, label->text()).width());
+    }
+
+    QCOMPARE(w->windowTitle(), QStringLiteral("Epost oppsett"));
+    QCOMPARE(w->windowType(), Qt::Tool);
+    QVERIFY(w->windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(w->minimumSize(), QSize(426, 277));
+    QCOMPARE(w->maximumSize(), QSize(426, 277));
+    QPushButton *ok = field<QPushButton>(w, "BitBtn1");
+    QVERIFY(ok->isDefault());
+    QVERIFY(!ok->icon().isNull());
+    QVERIFY(ok->text().contains(QLatin1String("OK"), Qt::CaseInsensitive));
+    QVERIFY(field<QWidget>(w, "Panel1")->isHidden());
+
+    // Tab order, as far as the focusable controls go.
+    const QStringList order{"BitBtn1", "pcSetup", "eNavn", "Email", "POPServer", "Account", "Password",
+                            "BitBtn2", "SMTPServer", "cboAuthType", "edtAccount", "edtPassword", "cNye",
+                            "cSchedule", "eMinutt", "cHide", "cListe", "cBeep", "cVismelding",
+                            "VisNyListe"};
+    QStringList chain;
+    QWidget *start = field<QWidget>(w, "BitBtn1");
+    for (QWidget *c = start; chain.size() < order.size(); c = c->nextInFocusChain()) {
+        if (order.contains(c->objectName()) && !chain.contains(c->objectName()))
+            chain << c->objectName();
+        if (c->nextInFocusChain() == start)
+            break;
+    }
+    QCOMPARE(chain, order);
+}
+
+void TestSetupWindow::defaults_data()
+{
+    QTest::addColumn<QByteArray>("logon");
+    QTest::addColumn<QByteArray>("domain");
+    QTest::addColumn<QByteArray>("storedUser");
+    QTest::addColumn<QByteArray>("storedServer");
+    QTest::addColumn<QByteArray>("storedEmail");
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<QString>("userFile");
+
+    QTest::newRow("first time") << QByteArray("kari") << QByteArray("example.no") << QByteArray()
+                                << QByteArray() << QByteArray() << "kari" << "mail.example.no"
+                                << "kari@example.no" << "KARI.INI";
+    QTest::newRow("first time, Norwegian name")
+        << QByteArray("åse") << QByteArray("example.no") << QByteArray() << QByteArray() << QByteArray()
+        << "åse" << "mail.example.no" << "åse@example.no" << "ÅSE.INI";
+    QTest::newRow("no domain") << QByteArray("kari") << QByteArray() << QByteArray() << QByteArray()
+                               << QByteArray() << "kari" << "mail." << "kari@" << "KARI.INI";
+    QTest::newRow("no logon name") << QByteArray() << QByteArray("example.no") << QByteArray()
+                                   << QByteArray() << QByteArray() << "" << "mail.example.no"
+                                   << "@example.no" << ".INI";
+    QTest::newRow("address kept, account cleared")
+        << QByteArray("kari") << QByteArray("example.no") << QByteArray() << QByteArray("pop.hjemme.no")
+        << QByteArray("ola@hjemme.no") << "kari" << "pop.hjemme.no" << "ola@hjemme.no" << "KARI.INI";
+    QTest::newRow("address from the stored account")
+        << QByteArray("kari") << QByteArray("example.no") << QByteArray("ola") << QByteArray()
+        << QByteArray() << "ola" << "mail.example.no" << "ola@example.no" << "KARI.INI";
+}
+
+void TestSetupWindow::defaults()
+{
+    QFETCH(QByteArray, logon);
+    QFETCH(QByteArray, domain);
+    QFETCH(QByteArray, storedUser);
+    QFETCH(QByteArray, storedServer);
+    QFETCH(QByteArray, storedEmail);
+    QFETCH(QString, account);
+    QFETCH(QString, server);
+    QFETCH(QString, email);
+    QFETCH(QString, userFile);
+
+    UseIdentity(logon, domain);
+    writeUserFile(fx.path(userFile),
+                  {{"Pop3", "ServerUser"}, {"Pop3", "ServerName"}, {"Email", "PersonalEmail"}},
+                  {storedUser, storedServer, storedEmail});
+
+    TfmSetup *w = openWindow();
+    QCOMPARE(field<QTabWidget>(w, "pcSetup")->currentWidget()->objectName(), QStringLiteral("TabSheet1"));
+    QCOMPARE(field<QLineEdit>(w, "Account")->text(), account);
+    QCOMPARE(field<QLineEdit>(w, "POPServer")->text(), server);
+    QCOMPARE(field<QLineEdit>(w, "Email")->text(), email);
+    QVERIFY(fx.files().contains(userFile));
+    // Loading closed its bracket: the shared file is open again.
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
+    QVERIFY(fx.reports.isEmpty());
+}
+
+void TestSetupWindow::reshownWindowKeepsFilledAddress()
+{
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerUser"}}, {"ola"});
+    TfmSetup *w = openWindow();
+    QLineEdit *account = field<QLineEdit>(w, "Account");
+    QCOMPARE(field<QLineEdit>(w, "Email")->text(), QStringLiteral("ola@example.no"));
+
+    showTab(w, 1);
+    retype(account, QString());
+    w->hide();
+    w->show();
+    QCOMPARE(account->text(), QStringLiteral("kari"));
+    QCOMPARE(field<QLineEdit>(w, "Email")->text(), QStringLiteral("ola@example.no"));
+}
+
+void TestSetupWindow::sendeTabCopiesPopServer_data()
+{
+    QTest::addColumn<QByteArray>("storedSmtp");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty SMTP server") << QByteArray() << "pop.skrevet.no";
+    QTest::newRow("stored SMTP server") << QByteArray("smtp.lagret.no") << "smtp.lagret.no";
+}
+
+void TestSetupWindow::sendeTabCopiesPopServer()
+{
+    QFETCH(QByteArray, storedSmtp);
+    QFETCH(QString, expected);
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}, {"Smtp", "ServerName"}},
+                  {"pop.lagret.no", storedSmtp});
+
+    TfmSetup *w = openWindow();
+    QTabWidget *pages = field<QTabWidget>(w, "pcSetup");
+    QCOMPARE(pages->currentIndex(), 3);
+    showTab(w, 1);
+    retype(field<QLineEdit>(w, "POPServer"), QStringLiteral("pop.skrevet.no"));
+    showTab(w, 2);
+    QCOMPARE(pages->currentIndex(), 2);
+    QCOMPARE(field<QLineEdit>(w, "SMTPServer")->text(), expected);
+    w->close();
+
+    // Whatever tab the last window was left on, the next one opens on "Instillinger".
+    w = openWindow();
+    QCOMPARE(field<QTabWidget>(w, "pcSetup")->currentIndex(), 3);
+    QCOMPARE(field<QLineEdit>(w, "SMTPServer")->text(), storedSmtp);
+}
+
+void TestSetupWindow::authTypeLoadAndSave_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("absent") << QByteArray() << 0 << "Ingen pålogging" << QByteArray("0");
+    QTest::newRow("simple login") << QByteArray("1") << 1 << "Enkel pålogging" << QByteArray("1");
+    QTest::newRow("7 selects nothing") << QByteArray("7") << -1 << "" << QByteArray("-1");
+    QTest::newRow("-1 selects nothing") << QByteArray("-1") << -1 << "" << QByteArray("-1");
+    QTest::newRow("not a number") << QByteArray("en") << 0 << "Ingen pålogging" << QByteArray("0");
+}
+
+void TestSetupWindow::authTypeLoadAndSave()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, index);
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, saved);
+    if (!stored.isEmpty())
+        writeUserFile(fx.path("KARI.INI"), {{"Smtp", "SMTPAuthenticationType"}}, {stored});
+
+    TfmSetup *w = openWindow();
+    QComboBox *list = field<QComboBox>(w, "cboAuthType");
+    QCOMPARE(list->currentIndex(), index);
+    QCOMPARE(list->currentText(), shown);
+    // Loading sets the index by program: the panel stays hidden.
+    QVERIFY(field<QWidget>(w, "Panel1")->isHidden());
+
+    pressOk(w);
+    QVERIFY(!w->isVisible());
+    QCOMPARE(fx.value("KARI.INI", "Smtp", "SMTPAuthenticationType"), saved);
+}
+
+void TestSetupWindow::panelFollowsUserChoice()
+{
+    writeUserFile(fx.path("KARI.INI"), {{"Smtp", "SMTPAuthenticationType"}}, {"1"});
+    TfmSetup *w = openWindow();
+    showTab(w, 2);
+    QComboBox *list = field<QComboBox>(w, "cboAuthType");
+    QWidget *panel = field<QWidget>(w, "Panel1");
+    QVERIFY(panel->isHidden());
+
+    // Picking the item already selected, from the open list, shows the panel.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_F4);
+    QVERIFY(list->view()->isVisible());
+    QTest::keyClick(list->view(), Qt::Key_Return);
+    QCOMPARE(list->currentIndex(), 1);
+    QVERIFY(panel->isVisible());
+
+    QTest::keyClick(list, Qt::Key_Up);
+    QCOMPARE(list->currentIndex(), 0);
+    QVERIFY(panel->isHidden());
+    QTest::keyClick(list, Qt::Key_Down);
+    QVERIFY(panel->isVisible());
+    QVERIFY(field<QWidget>(w, "edtAccount")->isVisible());
+}
+
+void TestSetupWindow::roundTrip_data()
+{
+    // Three rows whose check-mark patterns together give every check box a
+    // different code, so two swapped keys cannot go unnoticed.
+    QTest::addColumn<int>("bit");
+    QTest::newRow("pattern 1") << 0;
+    QTest::newRow("pattern 2") << 1;
+    QTest::newRow("pattern 3") << 2;
+}
+
+void TestSetupWindow::roundTrip()
+{
+    QFETCH(int, bit);
+    const QHash<QString, QString> texts{
+        {"eNavn", "Åse Ødegård"},        {"Email", "åse@fjellbygd.no"}, {"POPServer", "pop.fjellbygd.no"},
+        {"Account", "åse.ødegård"},      {"Password", "blåbær-Æ!"},      {"eMinutt", "15"},
+        {"SMTPServer", "smtp.fjellbygd.no"}, {"edtAccount", "åse.smtp"},  {"edtPassword", "sånn=; [x]"},
+    };
+    const int authIndex = bit % 2;
+
+    TfmSetup *w = openWindow();
+    int boolNumber = 0;
+    QHash<QString, bool> marks;
+    for (const Entry &e : Felles::Schema::Saved) {
+        if (e.form == Form::Boolean) {
+            marks[e.control] = ((++boolNumber) >> bit) & 1;
+            QCheckBox *box = field<QCheckBox>(w, e.control);
+            if (box->isChecked() != marks[e.control]) {
+                showTab(w, 3);
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+            }
+        } else if (e.form != Form::Integer) {
+            retype(field<QLineEdit>(w, e.control), texts.value(e.control));
+        }
+    }
+    field<QComboBox>(w, "cboAuthType")->setCurrentIndex(authIndex);
+    pressOk(w);
+    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(!w->isVisible());
+    QCOMPARE(w->result(), int(QDialog::Accepted));
+    QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+
+    // On disk: texts as typed, the POP3 password scrambled, the SMTP one in clear.
+    for (const Entry &e : Felles::Schema::Saved) {
+        const QByteArray v = fx.value("KARI.INI", e.section, e.key);
+        switch (e.form) {
+        case Form::Text:
+            QCOMPARE(v, texts.value(e.control).toUtf8());
+            break;
+        case Form::Scrambled:
+            QCOMPARE(v, Felles::ScramblePassword(texts.value(e.control).toUtf8()));
+            QVERIFY(!v.contains(texts.value(e.control).toUtf8()));
+            break;
+        case Form::Boolean:
+            QCOMPARE(v, QByteArray(marks[e.control] ? "1" : "0"));
+            break;
+        case Form::Integer:
+            QCOMPARE(v, QByteArray::number(authIndex));
+            break;
+        }
+    }
+    QCOMPARE(fx.value("KARI.INI", "Smtp", "ServerPassword"), QByteArray("sånn=; [x]"));
+
+    // A new file lists the keys in the order they were written.
+    QList<QPair<QByteArray, QByteArray>> expectedOrder;
+    for (const char *section : {"Pop3", "Smtp", "Email"})
+        for (const Entry &e : Felles::Schema::Saved)
+            if (qstrcmp(e.section, section) == 0)
+                expectedOrder.append(qMakePair(QByteArray(e.section), QByteArray(e.key)));
+    QCOMPARE(entryOrder(fx.readFile("KARI.INI")), expectedOrder);
+
+    // The next opening shows everything again.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!fmSetup);
+    w = openWindow();
+    for (const Entry &e : Felles::Schema::Saved) {
+        if (e.form == Form::Boolean)
+            QCOMPARE(field<QCheckBox>(w, e.control)->isChecked(), marks[e.control]);
+        else if (e.form == Form::Integer)
+            QCOMPARE(field<QComboBox>(w, e.control)->currentIndex(), authIndex);
+        else
+            QCOMPARE(field<QLineEdit>(w, e.control)->text(), texts.value(e.control));
+    }
+}
+
+void TestSetupWindow::saveKeepsOtherKeysInPlace()
+{
+    QVERIFY(fx.writeFile("KARI.INI", "; skrevet for hånd\n"
+                                     "[Pop3]\n"
+                                     "ServerPort=1110\n"
+                                     "ServerName=gammel.example.no\n"
+                                     "Egen=verdi\n"
+                                     "\n"
+                                     "[Annet]\n"
+                                     "Nøkkel=x\n"));
+    TfmSetup *w = openWindow();
+    showTab(w, 1);
+    retype(field<QLineEdit>(w, "POPServer"), QStringLiteral("ny.example.no"));
+    pressOk(w);
+    QVERIFY(fx.reports.isEmpty());
+
+    const QByteArray text = fx.readFile("KARI.INI");
+    QVERIFY(text.startsWith("; skrevet for hånd\n[Pop3]\n"));
+    const auto order = entryOrder(text);
+    using Key = QPair<QByteArray, QByteArray>;
+    QCOMPARE(order.mid(0, 3), (QList<Key>{{"Pop3", "ServerPort"}, {"Pop3", "ServerName"}, {"Pop3", "Egen"}}));
+    QVERIFY(order.contains(Key("Annet", "Nøkkel")));
+    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerPort"), QByteArray("1110"));
+    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerName"), QByteArray("ny.example.no"));
+    QCOMPARE(fx.value("KARI.INI", "Pop3", "Egen"), QByteArray("verdi"));
+    QCOMPARE(fx.value("KARI.INI", "Annet", "Nøkkel"), QByteArray("x"));
+}
+
+void TestSetupWindow::longValues_data()
+{
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("shownAgain");
+
+    const QString x300(300, u'x');
+    QTest::newRow("display name, 300 letters")
+        << QByteArray("eNavn") << QByteArray("Email") << QByteArray("EmailName") << x300
+        << x300.toUtf8() << x300.left(255);
+    // 255 bytes end in the middle of the 128th "ø", which is left off.
+    const QString oe300(300, u'ø');
+    QTest::newRow("address, 300 Norwegian letters")
+        << QByteArray("Email") << QByteArray("Email") << QByteArray("PersonalEmail") << oe300
+        << oe300.toUtf8() << oe300.left(127);
+    // One letter repeated this long always scrambles to a line break
+    // somewhere; the letter steps aside at those positions.
+    QString p300;
+    for (int i = 1; i <= 300; ++i)
+        p300 += QChar(((112 + i) % 256 == 10 || (112 + i) % 256 == 13) ? u'q' : u'p');
+    QTest::newRow("POP3 password, 300 letters")
+        << QByteArray("Password") << QByteArray("Pop3") << QByteArray("ServerPassword") << p300
+        << Felles::ScramblePassword(p300.left(255).toUtf8()) << p300.left(253);
+}
+
+void TestSetupWindow::longValues()
+{
+    QFETCH(QByteArray, control);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, shownAgain);
+
+    TfmSetup *w = openWindow();
+    field<QLineEdit>(w, control)->setText(typed);
+    pressOk(w);
+    QVERIFY2(fx.reports.isEmpty(), qPrintable(fx.reports.join(u'\n')));
+    QCOMPARE(fx.value("KARI.INI", section, key), stored);
+
+    w = openWindow();
+    QCOMPARE(field<QLineEdit>(w, control)->text(), shownAgain);
+    // Saving again untouched writes the value as it was read: cut to 255 bytes.
+    pressOk(w);
+    QVERIFY(fx.reports.isEmpty());
+    if (section != "Pop3")
+        QCOMPARE(fx.value("KARI.INI", section, key), stored.left(255));
+    else
+        QCOMPARE(fx.value("KARI.INI", section, key), Felles::ScramblePassword(shownAgain.toUtf8()));
+}
+
+void TestSetupWindow::untouchedFieldsKeepTheirBytes()
+{
+    // Written by something that used Latin-1: not valid UTF-8.
+    const QByteArray user("Bj\xf8rn");
+    const QByteArray scrambled = Felles::ScramblePassword("bl\xe5");
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerUser"}, {"Pop3", "ServerPassword"}}, {user, scrambled});
+
+    TfmSetup *w = openWindow();
+    QCOMPARE(field<QLineEdit>(w, "Account")->text(), QStringLiteral("Bj\uFFFDrn"));
+    retype(field<QLineEdit>(w, "eMinutt"), QStringLiteral("5"));
+    pressOk(w);
+    QVERIFY(fx.reports.isEmpty());
+    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerUser"), user);
+    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerPassword"), scrambled);
+    QCOMPARE(fx.value("KARI.INI", "Pop3", "ScheduleMinutes"), QByteArray("5"));
+}
+
+void TestSetupWindow::refusesLineBreaks_data()
+{
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("line feed in the display name")
+        << QByteArray("eNavn") << "Åse\nØdegård" << 0 << "Visningsnavn";
+    QTest::newRow("carriage return in the SMTP password")
+        << QByteArray("edtPassword") << "hemmelig\r" << 2 << "Brukernavn";
+    // "€" is E2 82 AC; E2 at position 40 shifts to 10, a line feed.
+    QTest::newRow("POP3 password stored with a line feed")
+        << QByteArray("Password") << QString(39, u'a') + u'€' << 1 << "Passord";
+    // "é" is C3 A9; A9 at position 100 shifts to 13, a carriage return.
+    QTest::newRow("POP3 password stored with a carriage return")
+        << QByteArray("Password") << QString(98, u'a') + u'é' << 1 << "Passord";
+}
+
+void TestSetupWindow::refusesLineBreaks()
+{
+    QFETCH(QByteArray, control);
+    QFETCH(QString, value);
+    QFETCH(int, tab);
+    QFETCH(QString, named);
+    if (control == "edtPassword")
+        named = QStringLiteral("Passord");
+
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"pop.lagret.no"});
+    TfmSetup *w = openWindow();
+    const QByteArray before = fx.readFile("KARI.INI");
+    const QByteArray sharedBefore = fx.readFile("KORVELIN.INI");
+    QLineEdit *edit = field<QLineEdit>(w, control);
+    edit->setText(value);
+    pressOk(w);
+
+    QCOMPARE(fx.reports.size(), 1);
+    QVERIFY2(fx.reports[0].contains(named), qPrintable(fx.reports[0]));
+    QVERIFY(fx.reports[0].contains(QLatin1String("linjeskift")));
+    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QCOMPARE(fx.readFile("KORVELIN.INI"), sharedBefore);
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    // The window stays open on the field at fault, so it can be put right.
+    QVERIFY(w->isVisible());
+    QCOMPARE(field<QTabWidget>(w, "pcSetup")->currentIndex(), tab);
+    if (control != "edtPassword") // on a hidden panel, focus cannot go there
+        QCOMPARE(w->focusWidget(), edit);
+
+    retype(edit, QStringLiteral("rettet"));
+    pressOk(w);
+    QCOMPARE(fx.reports.size(), 1);
+    QVERIFY(!w->isVisible());
+    QVERIFY(fx.readFile("KARI.INI") != before);
+}
+
+void TestSetupWindow::closeControlSavesNothingAndCheckerReloads()
+{
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
+    Gui::CreateForm<TSjekkForm>(SjekkForm);
+    SjekkForm->LoadPopSettings();
+    QCOMPARE(SjekkForm->pop3.host(), QByteArray("gammel.example.no"));
+
+    // Changed behind the checker's back, as another program might.
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"ny.example.no"});
+    const QByteArray before = fx.readFile("KARI.INI");
+
+    bool closed = false;
+    WhenModal([&closed](QWidget *window) {
+        field<QLineEdit>(window, "POPServer")->setText(QStringLiteral("skrevet.example.no"));
+        field<QCheckBox>(window, "cNye")->setChecked(true);
+        closed = window->close();
+    });
+    QTest::mousePress(SjekkForm->findChild<Gui::Shape *>(QStringLiteral("Shape2")), Qt::RightButton);
+
+    QVERIFY(closed);
+    QVERIFY(fx.reports.isEmpty());
+    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QCOMPARE(SjekkForm->pop3.host(), QByteArray("ny.example.no"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!fmSetup);
+}
+
+void TestSetupWindow::saveFailure_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("file size limit") << false;
+    QTest::newRow("read-only file") << true;
+}
+
+void TestSetupWindow::saveFailure()
+{
+    QFETCH(bool, readOnly);
+    if (readOnly && geteuid() == 0)
+        QSKIP("root writes read-only files; the file size limit covers root");
+
+    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
+    Gui::CreateForm<TSjekkForm>(SjekkForm);
+    SjekkForm->LoadPopSettings();
+    const QByteArray before = fx.readFile("KARI.INI");
+    // Larger than either file as it is, smaller than the user file after the save.
+    const rlim_t limit = std::max(before.size(), fx.readFile("KORVELIN.INI").size()) + 100;
+
+    std::unique_ptr<FileSizeLimit> sizeLimit;
+    bool stayedOpen = false;
+    int reportsAfterSave = 0;
+    QStringList filesAtSave;
+    WhenModal([&](QWidget *window) {
+        field<QLineEdit>(window, "POPServer")->setText(QStringLiteral("ny.example.no"));
+        field<QLineEdit>(window, "eNavn")->setText(QString(300, u'x'));
+        if (readOnly)
+            QFile::setPermissions(fx.path("KARI.INI"), QFile::ReadOwner);
+        else
+            sizeLimit = std::make_unique<FileSizeLimit>(limit);
+        filesAtSave = fx.files();
+        pressOk(window);
+        reportsAfterSave = fx.reports.size();
+        stayedOpen = window->isVisible();
+        window->close();
+    });
+    QTest::mousePress(SjekkForm->findChild<Gui::Shape *>(QStringLiteral("Shape2")), Qt::LeftButton);
+    const QStringList filesAfter = fx.files();
+    sizeLimit.reset();
+    QFile::setPermissions(fx.path("KARI.INI"), QFile::ReadOwner | QFile::WriteOwner);
+    if (!readOnly)
+        QVERIFY(!filesAtSave.isEmpty());
+
+    // The save failed at the flush and said so; the window stayed open.
+    QCOMPARE(reportsAfterSave, 1);
+    QVERIFY2(fx.reports[0].contains(QLatin1String("KARI.INI")), qPrintable(fx.reports[0]));
+    QVERIFY(stayedOpen);
+    // The checker's reload then failed the same way and kept its settings.
+    QCOMPARE(fx.reports.size(), 2);
+    QVERIFY2(fx.reports[1].contains(QLatin1String("KARI.INI")), qPrintable(fx.reports[1]));
+    QCOMPARE(SjekkForm->pop3.host(), QByteArray("gammel.example.no"));
+    // Nothing reached the disk, not even a temporary file.
+    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QCOMPARE(filesAfter, filesAtSave);
+}
+
+KORVELIN_SETUP_TEST_MAIN(TestSetupWindow)
+#include "tst_setup_window.moc"
