@@ -98,6 +98,14 @@ TfmSetup::TfmSetup(QWidget *parent)
     ui->setupUi(this);
     move(271, 240);
 
+    // The layout is in pixels and was drawn for an 8-point bitmap font, 11
+    // pixels to the em, that is not found here. DejaVu Sans Condensed at 10
+    // pixels is as wide and keeps every caption inside its place; a pixel
+    // size keeps text and layout in step on any screen resolution.
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setPixelSize(10);
+    setFont(font);
+
     // The standard OK button: the platform's own OK caption and the OK glyph.
     const QDialogButtonBox standard(QDialogButtonBox::Ok);
     ui->BitBtn1->setText(standard.button(QDialogButtonBox::Ok)->text());
