@@ -1,20 +1,47 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 
 // A POP3 client offering what the mailbox check needs: connect and log in,
-// the message count and mailbox size, and disconnect.
+// the message count and mailbox size, and disconnect. Built on libcurl.
+//
+// Port 0 means 110. Port 995 speaks POP3 inside TLS from the first byte, with
+// the server's certificate verified against the system's trust store; every
+// other port is plain TCP (no STLS upgrade is attempted). Every connect()
+// opens a new connection and logs in afresh; nothing is kept between checks.
+//
+// Errors are thrown as Pop3Error with a Norwegian text for the user that says
+// what failed and, when the server refused something, the server's own line.
+
+// Pop3Error's what() is UTF-8.
 class Pop3Error : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+    explicit Pop3Error(const QString &text)
+        : std::runtime_error(text.toStdString())
+    {
+    }
 };
 
 class Pop3Client
 {
 public:
+    // Every check ends within bounded time: the TCP connection, the greeting
+    // and the login must be done within ConnectTimeout, each later answer
+    // must come within ResponseTimeout, and the whole check within
+    // CheckTimeout.
+    static constexpr std::chrono::milliseconds ConnectTimeout{10'000};
+    static constexpr std::chrono::seconds ResponseTimeout{15};
+    static constexpr std::chrono::milliseconds CheckTimeout{30'000};
+    static constexpr int DefaultPort = 110;
+    static constexpr int DefaultTlsPort = 995;
+
     Pop3Client();
     ~Pop3Client();
     Pop3Client(const Pop3Client &) = delete;
@@ -29,16 +56,46 @@ public:
     QByteArray userName() const { return m_user; }
     QByteArray password() const { return m_password; }
 
+    // True from a successful connect() until disconnect().
     bool connected() const;
+    // Closes any earlier connection, then connects, logs in and asks STAT.
+    // On failure nothing stays open and Pop3Error is thrown.
     void connect();
+    // This connection's STAT answer; Pop3Error when not connected.
     qint64 messageCount();
     qint64 mailboxSize();
+    // Says QUIT and closes; never throws.
     void disconnect();
 
+    // For tests: shorter bounds than the ones above (the response time-out
+    // counts in whole seconds, as libcurl takes it).
+    void setTimeouts(std::chrono::milliseconds connect, std::chrono::seconds response,
+                     std::chrono::milliseconds check);
+    // For tests: the port that speaks TLS (995 unless set), so a test server
+    // need not take a privileged port.
+    void setTlsPort(int port) { m_tlsPort = port; }
+    // For tests: trust the certificates in this PEM file instead of the
+    // system's trust store. Empty (the default) means the system's store.
+    void setCaFile(const QByteArray &path) { m_caFile = path; }
+
+    // Parses a STAT reply line ("+OK count size", CRLF allowed). Returns
+    // false, with the reason in *why, for anything else.
+    static bool parseStatReply(const QByteArray &line, qint64 *count, qint64 *size, QString *why);
+
 private:
+    struct Session;
+
+    [[noreturn]] void fail(Session &session, int code);
+
     QByteArray m_host;
     int m_port = 0;
     QByteArray m_user;
     QByteArray m_password;
-    bool m_connected = false;
+    int m_tlsPort = DefaultTlsPort;
+    QByteArray m_caFile;
+    std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
+    std::chrono::seconds m_responseTimeout = ResponseTimeout;
+    std::chrono::milliseconds m_checkTimeout = CheckTimeout;
+
+    std::unique_ptr<Session> m_session; // open from connect() until disconnect()
 };
