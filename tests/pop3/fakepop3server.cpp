@@ -1,0 +1,118 @@
+#include "fakepop3server.h"
+
+#include <QList>
+
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PollMs = 20;
+
+void sendAll(int fd, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::send(fd, data.constData() + done, size_t(data.size() - done), MSG_NOSIGNAL);
+        if (n <= 0)
+            return; // the client went away; the test sees what it sees
+        done += n;
+    }
+}
+
+} // namespace
+
+FakePop3Server::FakePop3Server(const Script &script)
+    : m_script(script)
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0; // any free port
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0
+        || ::listen(m_listener, 8) < 0
+        || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) < 0) {
+        if (m_listener >= 0)
+            ::close(m_listener);
+        throw std::runtime_error("fake POP3 server: cannot listen on 127.0.0.1");
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { run(); });
+}
+
+FakePop3Server::~FakePop3Server()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listener);
+}
+
+QByteArray FakePop3Server::received() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_received;
+}
+
+void FakePop3Server::run()
+{
+    while (!m_stop) {
+        pollfd p{m_listener, POLLIN, 0};
+        if (::poll(&p, 1, PollMs) <= 0)
+            continue;
+        const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        ++m_connections;
+        serve(client);
+        ::close(client);
+    }
+}
+
+void FakePop3Server::serve(int client)
+{
+    if (!m_script.greeting.isEmpty())
+        sendAll(client, m_script.greeting);
+    if (m_script.closeAfterGreeting)
+        return;
+    QByteArray pending;
+    while (!m_stop) {
+        pollfd p{client, POLLIN, 0};
+        if (::poll(&p, 1, PollMs) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_received.append(buffer, n);
+        }
+        pending.append(buffer, n);
+        if (m_script.greeting.isEmpty())
+            continue; // a server that never greets never answers either
+        qsizetype end;
+        while ((end = pending.indexOf("\r\n")) >= 0) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 2);
+            const QByteArray verb = line.split(' ').value(0).toUpper();
+            if (verb == "CAPA")
+                sendAll(client, "+OK\r\nUSER\r\n.\r\n");
+            else if (verb == "USER" || verb == "PASS")
+                sendAll(client, "+OK\r\n");
+            else if (verb == "STAT")
+                sendAll(client, m_script.statReply);
+            else if (verb == "QUIT") {
+                sendAll(client, "+OK bye\r\n");
+                return;
+            } else
+                sendAll(client, "-ERR unknown command\r\n");
+        }
+    }
+}

@@ -1,0 +1,321 @@
+// The mailbox check as the user meets it: settings in the per-user file, a
+// press on the green dot, the status line or the error report.
+
+#include "dovecotfixture.h"
+#include "fakepop3server.h"
+
+#include "felles.h"
+#include "gui.h"
+#include "identity.h"
+#include "schema.h"
+#include "scramble.h"
+#include "shape.h"
+#include "sjekk.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr char LogonName[] = "tester";
+
+class FixedIdentity : public Felles::IdentitySource
+{
+public:
+    bool logonUserName(QByteArray *name) override
+    {
+        *name = LogonName;
+        return true;
+    }
+    QByteArray domain() override { return {}; }
+    QByteArray dhcpDomain() override { return {}; }
+};
+
+// Writes the POP3 settings into the per-user file, the password scrambled,
+// the way the settings window stores them.
+void saveSettings(const QByteArray &host, int port, const QByteArray &user, const QByteArray &password)
+{
+    namespace P = Felles::Schema::Pop3;
+    Felles::UseUserSettings();
+    Felles::SettingsFile->writeString(P::ServerName.section, P::ServerName.key, host);
+    Felles::SettingsFile->writeInteger(P::ServerPort.section, P::ServerPort.key, port);
+    Felles::SettingsFile->writeString(P::ServerUser.section, P::ServerUser.key, user);
+    Felles::SettingsFile->writeString(P::ServerPassword.section, P::ServerPassword.key,
+                                      Felles::ScramblePassword(password));
+    Felles::UseSharedSettings();
+}
+
+// STAT asked by hand over a socket: "+OK count size".
+QByteArray rawStat(quint16 port, const QByteArray &user, const QByteArray &password)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    auto line = [&socket]() -> QByteArray {
+        while (!socket.canReadLine()) {
+            if (!socket.waitForReadyRead(5000))
+                return "(no answer)";
+        }
+        return socket.readLine().trimmed();
+    };
+    if (!socket.waitForConnected(5000))
+        return "(no connection)";
+    QByteArray reply = line();
+    for (const QByteArray &command : {"USER " + user, "PASS " + password, QByteArray("STAT")}) {
+        if (!reply.startsWith("+OK"))
+            return reply;
+        socket.write(command + "\r\n");
+        reply = line();
+    }
+    socket.write("QUIT\r\n");
+    socket.waitForBytesWritten(1000);
+    return reply;
+}
+
+QString status(qint64 size, qint64 count)
+{
+    return QStringLiteral("%1 bytes i %2 meldinger").arg(size).arg(count);
+}
+
+} // namespace
+
+class TestPop3Check : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void emptyMailboxShowsZeros();
+    void threeMessages();
+    void messageAddedBetweenChecksShowsUp();
+    void wrongPasswordKeepsStatusAndReportsServerText();
+    void credentialsFromScrambledFile_data();
+    void credentialsFromScrambledFile();
+    void sizeBeyond32BitsShownExactly();
+
+private:
+    // Presses the green dot as the user does: through the application
+    // object, whose error report is captured in m_errors.
+    void pressGreenDot();
+    QString statusText() const;
+
+    QTemporaryDir m_folder;
+    QString m_oldCurrent;
+    std::optional<TestDovecot::Server> m_server;
+    QString m_why;
+    std::unique_ptr<TSjekkForm> m_window;
+    QStringList m_errors;
+};
+
+void TestPop3Check::initTestCase()
+{
+    QVERIFY(m_folder.isValid());
+    // The program's own start-up: KORVELIN.INI in the current folder wins.
+    m_oldCurrent = QDir::currentPath();
+    QFile shared(m_folder.filePath(QStringLiteral("KORVELIN.INI")));
+    QVERIFY(shared.open(QIODevice::WriteOnly));
+    shared.close();
+    QVERIFY(QDir::setCurrent(m_folder.path()));
+    Felles::SetIdentitySource(std::make_unique<FixedIdentity>());
+    Felles::Initialize();
+    QCOMPARE(Felles::UserIniPath(), QFile::encodeName(m_folder.filePath(QStringLiteral("TESTER.INI"))));
+
+    m_server = TestDovecot::Server::find(&m_why);
+    Gui::SetErrorHandler([this](const QString &text) { m_errors << text; });
+}
+
+void TestPop3Check::init()
+{
+    m_errors.clear();
+    m_window = std::make_unique<TSjekkForm>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestPop3Check::cleanupTestCase()
+{
+    m_window.reset();
+    Gui::SetErrorHandler({});
+    Felles::Finalize();
+    Felles::SetIdentitySource(nullptr);
+    QDir::setCurrent(m_oldCurrent);
+}
+
+void TestPop3Check::pressGreenDot()
+{
+    auto *dot = m_window->findChild<Gui::Shape *>(QStringLiteral("Shape1"));
+    QVERIFY(dot);
+    QTest::mousePress(dot, Qt::LeftButton, {}, dot->rect().center());
+}
+
+QString TestPop3Check::statusText() const
+{
+    auto *label = m_window->findChild<QLabel *>(QStringLiteral("Statuslabel"));
+    return label ? label->text() : QStringLiteral("(no Statuslabel)");
+}
+
+void TestPop3Check::emptyMailboxShowsZeros()
+{
+    if (!m_server)
+        QSKIP(qPrintable(m_why));
+    const QByteArray user = TestDovecot::uniqueUser("tom");
+    m_server->setUser(user, "hemmelig");
+    saveSettings("127.0.0.1", m_server->port(), user, "hemmelig");
+    m_window->LoadPopSettings();
+
+    pressGreenDot();
+    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(statusText(), QStringLiteral("0 bytes i 0 meldinger"));
+    QVERIFY(!m_window->pop3.connected());
+}
+
+void TestPop3Check::threeMessages()
+{
+    if (!m_server)
+        QSKIP(qPrintable(m_why));
+    const QByteArray user = TestDovecot::uniqueUser("tre");
+    m_server->setUser(user, "hemmelig");
+    // LF line ends on disk; the server counts every line as ending in CRLF,
+    // so each message is its length plus one octet per line.
+    const QByteArray messages[] = {
+        "From: a@example.org\nSubject: en\n\nForste melding.\n",
+        "From: b@example.org\nSubject: to\n\nAndre melding,\nmed to linjer.\n",
+        "From: c@example.org\r\nSubject: tre\r\n\r\nAllerede CRLF.\r\n",
+    };
+    qint64 expected = 0;
+    for (const QByteArray &m : messages) {
+        m_server->addMessage(user, m);
+        expected += TestDovecot::statSize(m);
+    }
+    QCOMPARE(expected, qint64((49 + 4) + (63 + 5) + 53));
+
+    saveSettings("127.0.0.1", m_server->port(), user, "hemmelig");
+    m_window->LoadPopSettings();
+    // Called directly, not through a press: a failure is an exception here.
+    try {
+        m_window->SjekkKnappClick();
+    } catch (const Pop3Error &e) {
+        QFAIL(e.what());
+    }
+    QCOMPARE(statusText(), status(expected, 3));
+    // The server asked by hand agrees.
+    QCOMPARE(rawStat(m_server->port(), user, "hemmelig"), "+OK 3 " + QByteArray::number(expected));
+}
+
+void TestPop3Check::messageAddedBetweenChecksShowsUp()
+{
+    if (!m_server)
+        QSKIP(qPrintable(m_why));
+    const QByteArray user = TestDovecot::uniqueUser("ny");
+    const QByteArray first = "Subject: 1\n\nEn\n", second = "Subject: 2\n\nTo, litt lengre\n";
+    m_server->setUser(user, "hemmelig");
+    m_server->addMessage(user, first);
+    saveSettings("127.0.0.1", m_server->port(), user, "hemmelig");
+    m_window->LoadPopSettings();
+
+    pressGreenDot();
+    QCOMPARE(statusText(), status(TestDovecot::statSize(first), 1));
+    m_server->addMessage(user, second);
+    pressGreenDot();
+    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(statusText(), status(TestDovecot::statSize(first) + TestDovecot::statSize(second), 2));
+}
+
+void TestPop3Check::wrongPasswordKeepsStatusAndReportsServerText()
+{
+    if (!m_server)
+        QSKIP(qPrintable(m_why));
+    const QByteArray user = TestDovecot::uniqueUser("feil");
+    const QByteArray message = "Subject: venter\n\nHei\n";
+    m_server->setUser(user, "riktig");
+    saveSettings("127.0.0.1", m_server->port(), user, "riktig");
+    m_window->LoadPopSettings();
+    pressGreenDot();
+    QCOMPARE(statusText(), status(0, 0));
+
+    // A message arrives and the password goes wrong: the status line must
+    // not change, and the report carries the server's refusal.
+    m_server->addMessage(user, message);
+    saveSettings("127.0.0.1", m_server->port(), user, "galt");
+    m_window->LoadPopSettings();
+    pressGreenDot();
+    QCOMPARE(m_errors.size(), 1);
+    QVERIFY2(m_errors.first().contains(QLatin1String("Innlogging avvist")), qPrintable(m_errors.first()));
+    QVERIFY2(m_errors.first().contains(QLatin1String("-ERR [AUTH] Authentication failed.")),
+             qPrintable(m_errors.first()));
+    QCOMPARE(statusText(), status(0, 0));
+    QVERIFY(!m_window->pop3.connected());
+
+    // Called directly, the same failure is an exception from the handler.
+    QVERIFY_THROWS_EXCEPTION(Pop3Error, m_window->SjekkKnappClick());
+    QCOMPARE(statusText(), status(0, 0));
+
+    saveSettings("127.0.0.1", m_server->port(), user, "riktig");
+    m_window->LoadPopSettings();
+    pressGreenDot();
+    QCOMPARE(m_errors.size(), 1);
+    QCOMPARE(statusText(), status(TestDovecot::statSize(message), 1));
+}
+
+void TestPop3Check::credentialsFromScrambledFile_data()
+{
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("password");
+
+    // Bytes as typed on a UTF-8 desktop.
+    QTest::newRow("spaces") << QByteArray("kari nordmann") << QByteArray("hemmelig ord med mellomrom");
+    QTest::newRow("tilde and percent") << QByteArray("~kari%41") << QByteArray("100%~sikkert%20");
+    QTest::newRow("Norwegian letters") << QByteArray("Ærlige Øystein Åsen") << QByteArray("blåbærsyltetøy ÆØÅ");
+    // Stored as "z=;[|2": INI syntax inside the value must survive.
+    QTest::newRow("scrambles to = ; [") << QByteArray("ola") << QByteArray("<9Xx");
+    QTest::newRow("leading space") << QByteArray("per") << QByteArray(" mellomrom først");
+}
+
+void TestPop3Check::credentialsFromScrambledFile()
+{
+    if (!m_server)
+        QSKIP(qPrintable(m_why));
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, password);
+    user = TestDovecot::uniqueUser(user);
+    m_server->setUser(user, password);
+    const QByteArray message = "Subject: tegn\n\nHei\n";
+    m_server->addMessage(user, message);
+
+    saveSettings("127.0.0.1", m_server->port(), user, password);
+    m_window->LoadPopSettings();
+    QCOMPARE(m_window->pop3.password(), password);
+    pressGreenDot();
+    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(statusText(), status(TestDovecot::statSize(message), 1));
+}
+
+void TestPop3Check::sizeBeyond32BitsShownExactly()
+{
+    FakePop3Server server(FakePop3Server::Script{"+OK fake\r\n", false, "+OK 12345 1234567890123\r\n"});
+    saveSettings("127.0.0.1", server.port(), "kari", "hemmelig");
+    m_window->LoadPopSettings();
+    pressGreenDot();
+    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(statusText(), QStringLiteral("1234567890123 bytes i 12345 meldinger"));
+    // The whole text is on screen, not cut at the label's first width.
+    auto *label = m_window->findChild<QLabel *>(QStringLiteral("Statuslabel"));
+    QVERIFY(label->width() >= label->sizeHint().width());
+}
+
+// The error report lives in the application object, so a press must go
+// through Gui::Application rather than QTEST_MAIN's plain QApplication.
+int main(int argc, char **argv)
+{
+    Gui::Application app(argc, argv);
+    TestPop3Check test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pop3check.moc"
