@@ -1,0 +1,321 @@
+// ICMP echo on POSIX systems (Linux in particular): getaddrinfo, datagram and
+// raw ICMP sockets, and the iputils ping program.
+
+#include "icmp_platform.h"
+
+#include "icmpclient.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace IcmpPlatform {
+
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+class AddressList
+{
+public:
+    ~AddressList()
+    {
+        if (list)
+            freeaddrinfo(list);
+    }
+    addrinfo *list = nullptr;
+};
+
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd)
+        : fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    const int fd;
+};
+
+// Anything the resolver or the ping program could read as something other
+// than one host: empty, blanks, control characters (a NUL would cut the name
+// short), a leading '-'.
+// The host as it can be quoted in a message: control characters (a NUL
+// would end the message early) shown as replacement characters.
+QString quoted(const QString &host)
+{
+    QString shown = host;
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar::ReplacementCharacter;
+    }
+    return shown;
+}
+
+bool plausibleHost(const QString &host)
+{
+    if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
+        return false;
+    for (const QChar c : host) {
+        if (c.unicode() < 0x21 || c.unicode() == 0x7f || c.isSpace())
+            return false;
+    }
+    return true;
+}
+
+int lookup(const QByteArray &name, int flags, AddressList *out)
+{
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM; // one entry per address
+    hints.ai_flags = flags;
+    return getaddrinfo(name.constData(), nullptr, &hints, &out->list);
+}
+
+bool sameAddress(const sockaddr_storage &from, const Target &target)
+{
+    const auto *to = reinterpret_cast<const sockaddr *>(target.sockaddr.constData());
+    if (from.ss_family != to->sa_family)
+        return false;
+    if (to->sa_family == AF_INET) {
+        return reinterpret_cast<const sockaddr_in &>(from).sin_addr.s_addr
+            == reinterpret_cast<const sockaddr_in *>(to)->sin_addr.s_addr;
+    }
+    return std::memcmp(&reinterpret_cast<const sockaddr_in6 &>(from).sin6_addr,
+                       &reinterpret_cast<const sockaddr_in6 *>(to)->sin6_addr, sizeof(in6_addr))
+        == 0;
+}
+
+quint16 readBig16(const unsigned char *p)
+{
+    return quint16((p[0] << 8) | p[1]);
+}
+
+void writeBig16(unsigned char *p, quint16 v)
+{
+    p[0] = (unsigned char)(v >> 8);
+    p[1] = (unsigned char)(v & 0xff);
+}
+
+// The Internet checksum (RFC 1071).
+quint16 checksum(const unsigned char *p, int length)
+{
+    quint32 sum = 0;
+    for (int i = 0; i + 1 < length; i += 2)
+        sum += readBig16(p + i);
+    if (length % 2)
+        sum += quint32(p[length - 1]) << 8;
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return quint16(~sum);
+}
+
+QByteArray echoRequest(Family family, const Echo &echo)
+{
+    QByteArray packet(8 + echo.dataSize, '\0');
+    auto *p = reinterpret_cast<unsigned char *>(packet.data());
+    p[0] = family == Family::V4 ? (unsigned char)ICMP_ECHO : (unsigned char)ICMP6_ECHO_REQUEST;
+    writeBig16(p + 4, echo.identifier);
+    writeBig16(p + 6, echo.sequence);
+    for (int i = 0; i < echo.dataSize; ++i)
+        p[8 + i] = (unsigned char)i;
+    // The kernel fills in the ICMPv6 checksum, and that of datagram sockets.
+    if (family == Family::V4)
+        writeBig16(p + 2, checksum(p, packet.size()));
+    return packet;
+}
+
+Outcome echoThrough(int type, const Target &target, const Echo &echo)
+{
+    const bool v4 = target.family == Family::V4;
+    const bool raw = type == SOCK_RAW;
+    const int domain = v4 ? AF_INET : AF_INET6;
+    const int protocol = v4 ? int(IPPROTO_ICMP) : int(IPPROTO_ICMPV6);
+    const Descriptor socket(::socket(domain, type | SOCK_CLOEXEC, protocol));
+    if (socket.fd < 0) {
+        Outcome refused;
+        refused.reason = systemReason(errno);
+        return refused;
+    }
+
+    const QByteArray request = echoRequest(target.family, echo);
+    if (::sendto(socket.fd, request.constData(), size_t(request.size()), 0,
+                 reinterpret_cast<const sockaddr *>(target.sockaddr.constData()),
+                 socklen_t(target.sockaddr.size()))
+        < 0) {
+        throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2")
+                            .arg(target.numeric, systemReason(errno)));
+    }
+
+    Outcome outcome;
+    outcome.usable = true;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(echo.timeoutMs);
+    unsigned char buffer[65536];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return outcome;
+        pollfd ready = {socket.fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, int(left));
+        if (polled < 0 && errno != EINTR)
+            throw IcmpError(QStringLiteral("Venter på svar fra %1: %2").arg(target.numeric, systemReason(errno)));
+        if (polled <= 0)
+            continue;
+
+        sockaddr_storage from;
+        socklen_t fromLength = sizeof from;
+        const ssize_t received = ::recvfrom(socket.fd, buffer, sizeof buffer, MSG_DONTWAIT,
+                                            reinterpret_cast<sockaddr *>(&from), &fromLength);
+        if (received < 0) {
+            const int error = errno;
+            if (error == EINTR || error == EAGAIN || error == EWOULDBLOCK)
+                continue;
+            // The network's own answer that the host cannot be reached: no reply.
+            if (error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN
+                || error == ECONNREFUSED)
+                return outcome;
+            throw IcmpError(QStringLiteral("Venter på svar fra %1: %2").arg(target.numeric, systemReason(error)));
+        }
+
+        const unsigned char *icmp = buffer;
+        size_t length = size_t(received);
+        // Raw IPv4 sockets hand over the IP header too.
+        if (raw && v4) {
+            if (length < 20)
+                continue;
+            const size_t headerLength = size_t(buffer[0] & 0x0f) * 4;
+            if (headerLength < 20 || length < headerLength)
+                continue;
+            icmp += headerLength;
+            length -= headerLength;
+        }
+        if (length < 8)
+            continue;
+        // A raw socket sees every ICMP message of the host: our own request
+        // on loopback, errors, other programs' pings. Only the echo reply to
+        // this request counts. Datagram sockets get replies to their own
+        // identifier only, which the kernel chose.
+        const unsigned char replyType = v4 ? (unsigned char)ICMP_ECHOREPLY : (unsigned char)ICMP6_ECHO_REPLY;
+        if (icmp[0] != replyType || icmp[1] != 0)
+            continue;
+        if (raw && readBig16(icmp + 4) != echo.identifier)
+            continue;
+        if (readBig16(icmp + 6) != echo.sequence || !sameAddress(from, target))
+            continue;
+        outcome.bytes = int(length);
+        return outcome;
+    }
+}
+
+} // namespace
+
+Target Resolve(const QString &host)
+{
+    if (host.isEmpty())
+        throw IcmpError(QStringLiteral("Ingen vert er oppgitt."));
+    if (!plausibleHost(host))
+        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+
+    AddressList addresses;
+    int status = lookup(host.toUtf8(), AI_NUMERICHOST, &addresses);
+    if (status != 0) {
+        // A name: the resolver wants it in ASCII form.
+        const QByteArray ace = QUrl::toAce(host);
+        if (ace.isEmpty() || ace.startsWith('-'))
+            throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+        status = lookup(ace, 0, &addresses);
+    }
+    if (status != 0) {
+        const QString reason = status == EAI_SYSTEM ? systemReason(errno)
+                                                    : QString::fromLocal8Bit(gai_strerror(status));
+        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: %2").arg(host, reason));
+    }
+
+    for (const addrinfo *a = addresses.list; a; a = a->ai_next) {
+        if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
+            continue;
+        Target target;
+        target.family = a->ai_family == AF_INET ? Family::V4 : Family::V6;
+        target.sockaddr = QByteArray(reinterpret_cast<const char *>(a->ai_addr), int(a->ai_addrlen));
+        char numeric[NI_MAXHOST];
+        if (getnameinfo(a->ai_addr, a->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST) != 0)
+            continue;
+        target.numeric = QString::fromLatin1(numeric);
+        return target;
+    }
+    throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
+}
+
+Outcome EchoDatagram(const Target &target, const Echo &echo)
+{
+    return echoThrough(SOCK_DGRAM, target, echo);
+}
+
+Outcome EchoRaw(const Target &target, const Echo &echo)
+{
+    return echoThrough(SOCK_RAW, target, echo);
+}
+
+QStringList PingArguments(const Target &target, const Echo &echo)
+{
+    // iputils: -W is the wait for the reply in seconds (fractions allowed),
+    // -n keeps the output numeric, and "--" ends the options.
+    return {QStringLiteral("-n"),
+            QStringLiteral("-c"),
+            QStringLiteral("1"),
+            QStringLiteral("-W"),
+            QString::number(echo.timeoutMs / 1000.0, 'f', 3),
+            QStringLiteral("-s"),
+            QString::number(echo.dataSize),
+            target.family == Family::V4 ? QStringLiteral("-4") : QStringLiteral("-6"),
+            QStringLiteral("--"),
+            target.numeric};
+}
+
+int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors,
+                      const Echo &echo)
+{
+    // iputils: 0 = a reply came, 1 = none came, anything else = it failed.
+    if (exitCode == 1)
+        return 0;
+    if (exitCode == 0) {
+        static const QRegularExpression replyLine(QStringLiteral("^(\\d+) bytes from "),
+                                                  QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch match = replyLine.match(QString::fromLocal8Bit(output));
+        const int bytes = match.hasMatch() ? match.captured(1).toInt() : 0;
+        // It says a reply came even when the line reads differently.
+        return bytes > 0 ? bytes : 8 + echo.dataSize;
+    }
+    QString why = QString::fromLocal8Bit(errors).trimmed();
+    if (why.isEmpty())
+        why = QString::fromLocal8Bit(output).trimmed();
+    if (why.isEmpty())
+        why = QStringLiteral("avsluttet med kode %1").arg(exitCode);
+    throw IcmpError(QStringLiteral("Ping-programmet feilet: %1").arg(why));
+}
+
+} // namespace IcmpPlatform

@@ -1,0 +1,270 @@
+// ICMP echo on Windows. The IP Helper API sends echo requests without
+// special rights, so it stands in for the datagram socket; raw sockets are
+// not used here. The system's ping.exe remains the last resort.
+
+#include "icmp_platform.h"
+
+#include "icmpclient.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+// clang-format on
+
+#include <cstring>
+#include <vector>
+
+namespace IcmpPlatform {
+
+namespace {
+
+QString systemReason(DWORD error)
+{
+    wchar_t *text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                       | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const QString reason = text ? QString::fromWCharArray(text).trimmed()
+                                : QStringLiteral("feil %1").arg(error);
+    LocalFree(text);
+    return reason;
+}
+
+// getaddrinfo needs Winsock started once per process.
+void needWinsock()
+{
+    struct Winsock
+    {
+        Winsock() { started = WSAStartup(MAKEWORD(2, 2), &data) == 0; }
+        ~Winsock()
+        {
+            if (started)
+                WSACleanup();
+        }
+        WSADATA data;
+        bool started = false;
+    };
+    static Winsock winsock;
+    if (!winsock.started)
+        throw IcmpError(QStringLiteral("Winsock kan ikke startes."));
+}
+
+class AddressList
+{
+public:
+    ~AddressList()
+    {
+        if (list)
+            freeaddrinfo(list);
+    }
+    addrinfo *list = nullptr;
+};
+
+class IcmpHandle
+{
+public:
+    explicit IcmpHandle(HANDLE h)
+        : handle(h)
+    {
+    }
+    ~IcmpHandle()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            IcmpCloseHandle(handle);
+    }
+    IcmpHandle(const IcmpHandle &) = delete;
+    IcmpHandle &operator=(const IcmpHandle &) = delete;
+    const HANDLE handle;
+};
+
+// The host as it can be quoted in a message: control characters (a NUL
+// would end the message early) shown as replacement characters.
+QString quoted(const QString &host)
+{
+    QString shown = host;
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar::ReplacementCharacter;
+    }
+    return shown;
+}
+
+bool plausibleHost(const QString &host)
+{
+    if (host.isEmpty() || host.startsWith(QLatin1Char('-')) || host.startsWith(QLatin1Char('/')))
+        return false;
+    for (const QChar c : host) {
+        if (c.unicode() < 0x21 || c.unicode() == 0x7f || c.isSpace())
+            return false;
+    }
+    return true;
+}
+
+int lookup(const QByteArray &name, int flags, AddressList *out)
+{
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = flags;
+    return getaddrinfo(name.constData(), nullptr, &hints, &out->list);
+}
+
+// The request is over but no echo reply came: time-out or an ICMP error.
+bool noReply(DWORD status)
+{
+    switch (status) {
+    case IP_REQ_TIMED_OUT:
+    case IP_DEST_NET_UNREACHABLE:
+    case IP_DEST_HOST_UNREACHABLE:
+    case IP_DEST_PROT_UNREACHABLE:
+    case IP_DEST_PORT_UNREACHABLE:
+    case IP_TTL_EXPIRED_TRANSIT:
+    case IP_TTL_EXPIRED_REASSEM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+Target Resolve(const QString &host)
+{
+    if (host.isEmpty())
+        throw IcmpError(QStringLiteral("Ingen vert er oppgitt."));
+    if (!plausibleHost(host))
+        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+    needWinsock();
+
+    AddressList addresses;
+    int status = lookup(host.toUtf8(), AI_NUMERICHOST, &addresses);
+    if (status != 0) {
+        const QByteArray ace = QUrl::toAce(host);
+        if (ace.isEmpty() || ace.startsWith('-'))
+            throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+        status = lookup(ace, 0, &addresses);
+    }
+    if (status != 0) {
+        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: %2")
+                            .arg(host, systemReason(DWORD(status))));
+    }
+
+    for (const addrinfo *a = addresses.list; a; a = a->ai_next) {
+        if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
+            continue;
+        Target target;
+        target.family = a->ai_family == AF_INET ? Family::V4 : Family::V6;
+        target.sockaddr = QByteArray(reinterpret_cast<const char *>(a->ai_addr), int(a->ai_addrlen));
+        char numeric[NI_MAXHOST];
+        if (getnameinfo(a->ai_addr, socklen_t(a->ai_addrlen), numeric, sizeof numeric, nullptr, 0,
+                        NI_NUMERICHOST)
+            != 0)
+            continue;
+        target.numeric = QString::fromLatin1(numeric);
+        return target;
+    }
+    throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
+}
+
+Outcome EchoDatagram(const Target &target, const Echo &echo)
+{
+    const bool v4 = target.family == Family::V4;
+    const IcmpHandle icmp(v4 ? IcmpCreateFile() : Icmp6CreateFile());
+    if (icmp.handle == INVALID_HANDLE_VALUE) {
+        Outcome refused;
+        refused.reason = systemReason(GetLastError());
+        return refused;
+    }
+
+    std::vector<unsigned char> data(size_t(echo.dataSize));
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = (unsigned char)i;
+    // Room for the reply, its data, an ICMP error and the status block the
+    // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
+    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(ICMPV6_ECHO_REPLY) + data.size()
+                                     + 8 + 2 * sizeof(void *) + 64);
+    const DWORD timeout = DWORD(echo.timeoutMs);
+
+    DWORD count;
+    if (v4) {
+        const auto *to = reinterpret_cast<const sockaddr_in *>(target.sockaddr.constData());
+        count = IcmpSendEcho2(icmp.handle, nullptr, nullptr, nullptr, to->sin_addr.S_un.S_addr,
+                              data.data(), WORD(data.size()), nullptr, reply.data(),
+                              DWORD(reply.size()), timeout);
+    } else {
+        sockaddr_in6 source;
+        std::memset(&source, 0, sizeof source);
+        source.sin6_family = AF_INET6;
+        sockaddr_in6 to;
+        std::memcpy(&to, target.sockaddr.constData(), sizeof to);
+        count = Icmp6SendEcho2(icmp.handle, nullptr, nullptr, nullptr, &source, &to, data.data(),
+                               WORD(data.size()), nullptr, reply.data(), DWORD(reply.size()), timeout);
+        if (count != 0)
+            count = Icmp6ParseReplies(reply.data(), DWORD(reply.size()));
+    }
+
+    Outcome outcome;
+    outcome.usable = true;
+    if (count == 0) {
+        const DWORD error = GetLastError();
+        if (noReply(error))
+            return outcome;
+        throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, systemReason(error)));
+    }
+    if (v4) {
+        const auto *answer = reinterpret_cast<const ICMP_ECHO_REPLY *>(reply.data());
+        if (answer->Status == IP_SUCCESS)
+            outcome.bytes = 8 + int(answer->DataSize);
+    } else {
+        const auto *answer = reinterpret_cast<const ICMPV6_ECHO_REPLY *>(reply.data());
+        if (answer->Status == IP_SUCCESS)
+            outcome.bytes = 8 + echo.dataSize;
+    }
+    return outcome;
+}
+
+Outcome EchoRaw(const Target &, const Echo &)
+{
+    Outcome refused;
+    refused.reason = QStringLiteral("brukes ikke på dette systemet");
+    return refused;
+}
+
+QStringList PingArguments(const Target &target, const Echo &echo)
+{
+    // ping.exe: -n count, -w wait in milliseconds, -l data size. The address
+    // is numeric and cannot pass for an option.
+    return {QStringLiteral("-n"),
+            QStringLiteral("1"),
+            QStringLiteral("-w"),
+            QString::number(echo.timeoutMs),
+            QStringLiteral("-l"),
+            QString::number(echo.dataSize),
+            target.family == Family::V4 ? QStringLiteral("-4") : QStringLiteral("-6"),
+            target.numeric};
+}
+
+int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors,
+                      const Echo &)
+{
+    // ping.exe exits with 0 also when a router answered "unreachable": only
+    // a reply line with its data size counts.
+    static const QRegularExpression replyLine(QStringLiteral("bytes=(\\d+)"));
+    const QRegularExpressionMatch match = replyLine.match(QString::fromLocal8Bit(output));
+    if (match.hasMatch())
+        return 8 + match.captured(1).toInt();
+    if (exitCode == 0 || exitCode == 1)
+        return 0;
+    QString why = QString::fromLocal8Bit(errors).trimmed();
+    if (why.isEmpty())
+        why = QStringLiteral("avsluttet med kode %1").arg(exitCode);
+    throw IcmpError(QStringLiteral("Ping-programmet feilet: %1").arg(why));
+}
+
+} // namespace IcmpPlatform

@@ -1,0 +1,107 @@
+#include "icmpclient.h"
+
+#include "icmp_platform.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+#include <QStringList>
+
+namespace {
+
+// The ping program keeps its own deadline; this only bounds one that hangs.
+constexpr int ProgramGraceMs = 2000;
+
+IcmpPlatform::Outcome echoWithProgram(const QString &program, const IcmpPlatform::Target &target,
+                                      const IcmpPlatform::Echo &echo)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(IcmpPlatform::PingArguments(target, echo));
+    // Its output is read: keep it in the untranslated form.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process.setProcessEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted()) {
+        IcmpPlatform::Outcome refused;
+        refused.reason = QStringLiteral("«%1» kan ikke startes (%2)")
+                             .arg(program, process.errorString());
+        return refused;
+    }
+    if (!process.waitForFinished(echo.timeoutMs + ProgramGraceMs)) {
+        process.kill();
+        process.waitForFinished(ProgramGraceMs);
+        throw IcmpError(QStringLiteral("Ping-programmet «%1» ble ikke ferdig.").arg(program));
+    }
+    if (process.exitStatus() != QProcess::NormalExit)
+        throw IcmpError(QStringLiteral("Ping-programmet «%1» stoppet uventet.").arg(program));
+
+    IcmpPlatform::Outcome outcome;
+    outcome.usable = true;
+    outcome.bytes = IcmpPlatform::PingProgramResult(process.exitCode(), process.readAllStandardOutput(),
+                                                    process.readAllStandardError(), echo);
+    return outcome;
+}
+
+} // namespace
+
+IcmpClient::IcmpClient()
+    : m_identifier(quint16(QRandomGenerator::global()->bounded(1, 0x10000)))
+{
+}
+
+int IcmpClient::Ping()
+{
+    m_bytesReceived = 0;
+    m_lastMethod = NoMethod;
+
+    const IcmpPlatform::Target target = IcmpPlatform::Resolve(m_host);
+
+    IcmpPlatform::Echo echo;
+    echo.identifier = m_identifier;
+    echo.sequence = m_sequence++;
+    echo.dataSize = DefaultDataSize;
+    echo.timeoutMs = qMax(1, m_timeoutMs);
+
+    struct Tier
+    {
+        Method method;
+        QString name;
+    };
+    const Tier tiers[] = {
+        {Datagram, QStringLiteral("datagram-ICMP-socket")},
+        {Raw, QStringLiteral("rå ICMP-socket")},
+        {Program, QStringLiteral("ping-program")},
+    };
+
+    // Each way the system refuses, so the final error can say why.
+    QStringList refusals;
+    for (const Tier &tier : tiers) {
+        if (!m_methods.testFlag(tier.method)) {
+            refusals << QStringLiteral("%1: ikke valgt").arg(tier.name);
+            continue;
+        }
+        IcmpPlatform::Outcome outcome;
+        switch (tier.method) {
+        case Datagram:
+            outcome = IcmpPlatform::EchoDatagram(target, echo);
+            break;
+        case Raw:
+            outcome = IcmpPlatform::EchoRaw(target, echo);
+            break;
+        default:
+            outcome = echoWithProgram(m_pingProgram, target, echo);
+            break;
+        }
+        if (outcome.usable) {
+            m_lastMethod = tier.method;
+            m_bytesReceived = outcome.bytes;
+            return m_bytesReceived;
+        }
+        refusals << QStringLiteral("%1: %2").arg(tier.name, outcome.reason);
+    }
+    throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2")
+                        .arg(target.numeric, refusals.join(QStringLiteral("; "))));
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// A small ICMP echo client: one echo request to a host, blocking until the
+// reply or the time-out. Sending ICMP needs rights on most systems, so it
+// takes the first of three ways the system allows: a datagram ICMP socket,
+// a raw ICMP socket, the system's ping program.
+
+#include <QFlags>
+#include <QString>
+
+#include <stdexcept>
+
+// Why a ping could not be made.
+class IcmpError : public std::runtime_error
+{
+public:
+    explicit IcmpError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
+};
+
+class IcmpClient
+{
+public:
+    enum Method {
+        NoMethod = 0,
+        Datagram = 0x1, // SOCK_DGRAM ICMP socket: allowed by net.ipv4.ping_group_range
+        Raw = 0x2,      // SOCK_RAW ICMP socket: root or cap_net_raw
+        Program = 0x4,  // the system's ping program, which carries its own rights
+    };
+    Q_DECLARE_FLAGS(Methods, Method)
+    static constexpr Methods AllMethods = Methods{Datagram, Raw, Program};
+
+    // The event loop is blocked while a ping runs: keep the wait short.
+    static constexpr int DefaultTimeoutMs = 3000;
+    static constexpr int DefaultDataSize = 56;
+
+    IcmpClient();
+
+    QString host() const { return m_host; }
+    void setHost(const QString &host) { m_host = host; }
+
+    int timeoutMs() const { return m_timeoutMs; }
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+
+    // The ways the client may try, in the order above.
+    Methods methods() const { return m_methods; }
+    void setMethods(Methods methods) { m_methods = methods; }
+
+    // The ping program, a path or a name looked up on PATH.
+    QString pingProgram() const { return m_pingProgram; }
+    void setPingProgram(const QString &program) { m_pingProgram = program; }
+
+    // The echo identifier used on raw sockets (the system picks it for
+    // datagram sockets). Random unless set.
+    quint16 identifier() const { return m_identifier; }
+    void setIdentifier(quint16 id) { m_identifier = id; }
+    quint16 nextSequence() const { return m_sequence; }
+
+    // Sends one echo request to host() and waits for the reply. Returns the
+    // size of the ICMP echo reply in bytes, 0 when none came in time. Throws
+    // IcmpError when the ping cannot be made.
+    int Ping();
+
+    // Of the last ping: the reply size (0 = no reply) and the way it went.
+    int bytesReceived() const { return m_bytesReceived; }
+    Method lastMethod() const { return m_lastMethod; }
+
+private:
+    QString m_host;
+    int m_timeoutMs = DefaultTimeoutMs;
+    Methods m_methods = AllMethods;
+    QString m_pingProgram = QStringLiteral("ping");
+    quint16 m_identifier = 0;
+    quint16 m_sequence = 1;
+    int m_bytesReceived = 0;
+    Method m_lastMethod = NoMethod;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(IcmpClient::Methods)
