@@ -1,13 +1,92 @@
 #include "ipsjekk.h"
 
+#include "ui_ipsjekk.h"
+
+#include "gui.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <QWindow>
+
 TIPTestForm *IPTestForm = nullptr;
 
 TIPTestForm::TIPTestForm(QWidget *parent)
-    : QWidget(parent)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint)
+    , ui(new Ui::IPTestForm)
 {
+    ui->setupUi(this);
+    // The label reaches under the button; the button must take the clicks.
+    ui->OkKnapp->raise();
+    connect(ui->OkKnapp, &QPushButton::clicked, this, &TIPTestForm::OkKnappClick);
 }
 
-CheckResult CheckHost(const QString &, bool)
+TIPTestForm::~TIPTestForm() = default;
+
+void TIPTestForm::OkKnappClick()
 {
-    return PingFailed; // placeholder until the ICMP client lands
+    close();
+}
+
+void TIPTestForm::showBesideModalWindow()
+{
+    // The window belongs to no other window, so there is nothing to centre
+    // on but the screen.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen)
+        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry())
+                 .topLeft());
+
+    // The test is started from the modal settings window, which would block
+    // input to every other window, this one's OK button included. Tied to
+    // that window as a transient child, this one takes input beside it.
+    create();
+    if (QWindow *window = windowHandle()) {
+        QWidget *modal = QApplication::activeModalWidget();
+        QWindow *owner = modal && modal != this ? modal->window()->windowHandle() : nullptr;
+        if (window->transientParent() != owner)
+            window->setTransientParent(owner);
+    }
+    show();
+}
+
+CheckResult CheckHost(const QString &Host, bool ShowError)
+{
+    try {
+        if (!IPTestForm)
+            Gui::CreateForm<TIPTestForm>(IPTestForm);
+        TIPTestForm *form = IPTestForm;
+
+        form->showBesideModalWindow();
+        form->ui->OkKnapp->hide();
+        form->ui->Label1->setText(QStringLiteral("Sjekker ") + Host + QStringLiteral(", vent litt ...."));
+        form->Client.setHost(Host);
+
+        CheckResult result;
+        try {
+            // The ping blocks the event loop: paint the text first.
+            Gui::RepaintNow(form);
+            Gui::SetBusyCursor();
+            const int bytes = form->Client.Ping();
+            Gui::SetDefaultCursor();
+            result = bytes > 0 ? HostAnswered : NoAnswer;
+        } catch (...) {
+            Gui::SetDefaultCursor();
+            result = PingFailed;
+        }
+
+        if (result != HostAnswered && ShowError) {
+            form->ui->Label1->setText(QStringLiteral("Finner ikke:  ") + Host);
+            form->ui->OkKnapp->show();
+        } else {
+            form->close();
+        }
+        return result;
+    } catch (...) {
+        // The test reports in its own window only; nothing reaches the
+        // default error report.
+        Gui::SetDefaultCursor();
+        return PingFailed;
+    }
 }

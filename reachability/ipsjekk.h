@@ -1,17 +1,14 @@
 #pragma once
 
-#include <QWidget>
+#include "icmpclient.h"
 
-// The reachability window (placeholder until the real window lands).
-class TIPTestForm : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TIPTestForm(QWidget *parent = nullptr);
-    void FormCreate() {}
-};
+#include <QDialog>
 
-extern TIPTestForm *IPTestForm;
+#include <memory>
+
+namespace Ui {
+class IPTestForm;
+}
 
 // The outcome of one ping.
 enum CheckResult : int {
@@ -22,4 +19,30 @@ enum CheckResult : int {
 
 // Pings Host once while IPTestForm shows which host is tried. With ShowError
 // and no answer the window stays up with "Finner ikke:  " and its OK button.
+// Never throws.
 CheckResult CheckHost(const QString &Host, bool ShowError);
+
+// The small borderless window that shows which host is being pinged and,
+// when asked, that it did not answer. Created hidden at start-up and reused:
+// only shown and closed, never destroyed.
+class TIPTestForm : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TIPTestForm(QWidget *parent = nullptr);
+    ~TIPTestForm() override;
+
+    void FormCreate() {}
+    void OkKnappClick();
+
+    IcmpClient Client;
+
+private:
+    void showBesideModalWindow();
+
+    std::unique_ptr<Ui::IPTestForm> ui;
+
+    friend CheckResult CheckHost(const QString &Host, bool ShowError);
+};
+
+extern TIPTestForm *IPTestForm;
