@@ -59,11 +59,11 @@ pick_port() {
 
 write_config() {
     local root=$1 port=$2 tls_port=$3
-    local internal login mailuid mailgid login_chroot="" anvil_chroot=""
+    local internal group login mailuid mailgid login_chroot="" anvil_chroot=""
     if [ "$(id -u)" = 0 ]; then
-        internal=dovecot login=dovenull mailuid=nobody mailgid=nogroup
+        internal=dovecot group=dovecot login=dovenull mailuid=nobody mailgid=nogroup
     else
-        internal=$(id -un) login=$(id -un) mailuid=$(id -u) mailgid=$(id -g)
+        internal=$(id -un) group=$(id -gn) login=$(id -un) mailuid=$(id -u) mailgid=$(id -g)
         # Only root can chroot: the login and anvil processes stay put.
         login_chroot="chroot =" anvil_chroot="chroot ="
     fi
@@ -82,6 +82,7 @@ state_dir = $root/state
 log_path = $root/dovecot.log
 info_log_path = $root/dovecot.log
 default_internal_user = $internal
+default_internal_group = $group
 default_login_user = $login
 $ssl
 disable_plaintext_auth = no
