@@ -8,13 +8,22 @@
 #include "testnet.h"
 
 #include <QDialog>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 Q_DECLARE_METATYPE(CheckResult)
 Q_DECLARE_METATYPE(IcmpClient::Methods)
@@ -38,6 +47,7 @@ private slots:
     void withoutShowErrorTheWindowCloses_data();
     void withoutShowErrorTheWindowCloses();
     void okButtonTakesInputBesideModalWindow();
+    void busyCursorDuringThePing();
 
 private:
     static QLabel *label() { return IPTestForm->findChild<QLabel *>(QStringLiteral("Label1")); }
@@ -236,6 +246,56 @@ void TestIpSjekk::okButtonTakesInputBesideModalWindow()
     clickOk();
     QVERIFY(!IPTestForm->isVisible());
     QVERIFY(settings.isVisible());
+}
+
+void TestIpSjekk::busyCursorDuringThePing()
+{
+    KORVELIN_SKIP_WITHOUT_PRIVATE_NETWORK();
+    // A stand-in ping program that says when it runs and then waits until
+    // the test has looked at the cursor: the event loop is blocked all the
+    // while, so the test looks from a thread of its own.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray started = QFile::encodeName(dir.filePath(QStringLiteral("started")));
+    const QByteArray go = QFile::encodeName(dir.filePath(QStringLiteral("go")));
+    QVERIFY(::mkfifo(started.constData(), 0600) == 0 && ::mkfifo(go.constData(), 0600) == 0);
+    const QString program = dir.filePath(QStringLiteral("ping"));
+    QFile script(program);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho > '" + started + "'\nread answer < '" + go + "'\nexit 1\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+
+    std::atomic<int> busyWhileRunning{-1};
+    std::thread observer([&] {
+        const int in = ::open(started.constData(), O_RDONLY);
+        char c;
+        if (in >= 0 && ::read(in, &c, 1) == 1)
+            busyWhileRunning = Gui::IsBusyCursor() ? 1 : 0;
+        if (in >= 0)
+            ::close(in);
+        const int out = ::open(go.constData(), O_WRONLY);
+        if (out >= 0) {
+            (void)::write(out, "\n", 1);
+            ::close(out);
+        }
+    });
+
+    IPTestForm->Client.setMethods(IcmpClient::Program);
+    IPTestForm->Client.setPingProgram(program);
+    const CheckResult result = CheckHost(QStringLiteral("127.0.0.1"), false);
+
+    // Should the program never have run, let the observer go.
+    const int unblockStarted = ::open(started.constData(), O_WRONLY | O_NONBLOCK);
+    if (unblockStarted >= 0)
+        ::close(unblockStarted);
+    const int unblockGo = ::open(go.constData(), O_RDONLY | O_NONBLOCK);
+    observer.join();
+    if (unblockGo >= 0)
+        ::close(unblockGo);
+
+    QCOMPARE(result, NoAnswer);
+    QCOMPARE(busyWhileRunning.load(), 1);
 }
 
 KORVELIN_PRIVATE_NETWORK_TEST_MAIN(Gui::Application, TestIpSjekk)
