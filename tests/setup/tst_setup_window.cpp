@@ -5,6 +5,7 @@
 
 #include "felles.h"
 #include "inifile.h"
+#include "ipsjekk.h"
 #include "schema.h"
 #include "scramble.h"
 #include "setup.h"
@@ -129,6 +130,8 @@ private slots:
     {
         delete SjekkForm;
         SjekkForm = nullptr;
+        delete IPTestForm;
+        IPTestForm = nullptr;
         fx.tearDown();
     }
 
@@ -152,6 +155,7 @@ private slots:
     void closeControlSavesNothingAndCheckerReloads();
     void saveFailure_data();
     void saveFailure();
+    void pingButtonTestsTypedServer();
 
 private:
     ConfigFixture fx;
@@ -707,6 +711,22 @@ void TestSetupWindow::saveFailure()
     // Nothing reached the disk, not even a temporary file.
     QCOMPARE(fx.readFile("KARI.INI"), before);
     QCOMPARE(filesAfter, filesAtSave);
+}
+
+void TestSetupWindow::pingButtonTestsTypedServer()
+{
+    TfmSetup *w = openWindow();
+    const QByteArray before = fx.readFile("KARI.INI");
+    showTab(w, 1);
+    retype(field<QLineEdit>(w, "POPServer"), QStringLiteral("127.0.0.1"));
+    QTest::mouseClick(field<QPushButton>(w, "BitBtn2"), Qt::LeftButton);
+
+    // The text on screen is tested, not the saved one, and nothing is saved.
+    QVERIFY(IPTestForm);
+    QCOMPARE(IPTestForm->Client.host(), QStringLiteral("127.0.0.1"));
+    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(w->isVisible());
+    QCOMPARE(fx.readFile("KARI.INI"), before);
 }
 
 KORVELIN_SETUP_TEST_MAIN(TestSetupWindow)
