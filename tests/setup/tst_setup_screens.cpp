@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPair>
@@ -102,6 +103,17 @@ void TestSetupScreens::tab()
         }
     }
 
+    QString dir = qEnvironmentVariable("KORVELIN_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        dir = fx.path(QString());
+    const QString file = QDir(dir).filePath(QStringLiteral("setup-%1.png").arg(QTest::currentDataTag()));
+    QVERIFY2(w->grab().save(file), qPrintable(file));
+
+    // The layout fits the font the window asks for; a fallback is wider.
+    if (QFontInfo(w->font()).family() != w->font().family())
+        QSKIP(qPrintable(QStringLiteral("Font %1 missing (Debian: fonts-dejavu-extra); layout not checked")
+                             .arg(w->font().family())));
+
     // No caption is clipped, and none runs into an input control.
     QList<QPair<QString, QRect>> captions, inputs;
     for (QWidget *c : page->findChildren<QWidget *>()) {
@@ -119,12 +131,6 @@ void TestSetupScreens::tab()
     for (const auto &caption : captions)
         for (const auto &input : inputs)
             QVERIFY2(!caption.second.intersects(input.second), qPrintable(caption.first + u'/' + input.first));
-
-    QString dir = qEnvironmentVariable("KORVELIN_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        dir = fx.path(QString());
-    const QString file = QDir(dir).filePath(QStringLiteral("setup-%1.png").arg(QTest::currentDataTag()));
-    QVERIFY2(w->grab().save(file), qPrintable(file));
 }
 
 KORVELIN_SETUP_TEST_MAIN(TestSetupScreens)
