@@ -71,9 +71,9 @@ QString captionText(const QWidget *window, const QLineEdit *edit)
     return edit->objectName();
 }
 
-// Labels size themselves to their text; check boxes get the same treatment.
-// The layout was drawn in a font a few pixels narrower than any found on
-// every system, and a clipped caption is worse than one a little wider.
+// Labels size themselves to their text, and check boxes get the same
+// treatment: where the window's font is missing its stand-in is wider, and a
+// clipped caption is worse than one that reaches a little further.
 void growToFit(QWidget *widget)
 {
     const int wanted = widget->sizeHint().width();
