@@ -9,7 +9,7 @@ build_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev ca-certificates
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-dejavu-extra
 )
 # The demo runs a throwaway POP3 server.
 run_packages=(dovecot-core dovecot-pop3d openssl)
