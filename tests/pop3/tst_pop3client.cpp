@@ -40,7 +40,10 @@ private slots:
     void scriptedServer();
     void refusedInputNeverConnects_data();
     void refusedInputNeverConnects();
+    void ipv6LiteralGoesInBrackets_data();
+    void ipv6LiteralGoesInBrackets();
     void portZeroMeansStandardPort();
+    void unresolvableName();
     void notConnected();
     void wrongPasswordCarriesServerText();
     void tlsWithUntrustedCertificateFails();
@@ -189,6 +192,29 @@ void TestPop3Client::refusedInputNeverConnects()
     QCOMPARE(server.connections(), 0);
 }
 
+void TestPop3Client::ipv6LiteralGoesInBrackets_data()
+{
+    QTest::addColumn<QByteArray>("host");
+    QTest::newRow("bare") << QByteArray("::1");
+    QTest::newRow("bracketed") << QByteArray("[::1]");
+}
+
+void TestPop3Client::ipv6LiteralGoesInBrackets()
+{
+    // Nothing listens on port 1 of the IPv6 loopback (or it does not exist):
+    // the attempt fails, but it went to the address, not to a misread URL.
+    QFETCH(QByteArray, host);
+    Pop3Client client;
+    useShortTimeouts(client);
+    client.setHost(host);
+    client.setPort(1);
+    client.setUserName("kari");
+    client.setPassword("hemmelig");
+    const QString text = check(client);
+    QVERIFY2(text.contains(QLatin1String("POP3-serveren [::1]:1")), qPrintable(text));
+    QVERIFY(!client.connected());
+}
+
 void TestPop3Client::portZeroMeansStandardPort()
 {
     // The answer depends on whether this machine listens on 110; either way
@@ -201,6 +227,30 @@ void TestPop3Client::portZeroMeansStandardPort()
     client.setPassword("x");
     const QString text = check(client);
     QVERIFY2(text.contains(QLatin1String("127.0.0.1:110")), qPrintable(text));
+}
+
+void TestPop3Client::unresolvableName()
+{
+    // Only where a name lookup cannot leave the machine: CTest runs this
+    // one in a network namespace of its own (pop3_client_no_network), whose
+    // interfaces /proc/net/dev lists: nothing but a loopback that is down.
+    if (qgetenv("KORVELIN_ISOLATED_NETWORK") != "1")
+        QSKIP("runs only in a network namespace of its own (test pop3_client_no_network)");
+    QFile devices(QStringLiteral("/proc/net/dev"));
+    QVERIFY(devices.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = devices.readAll().trimmed().split('\n');
+    for (const QByteArray &line : lines.mid(2)) {
+        if (!line.trimmed().startsWith("lo:"))
+            QSKIP("this network namespace has interfaces beside lo");
+    }
+
+    Pop3Client client;
+    useShortTimeouts(client);
+    client.setHost("mail.korvelin.invalid");
+    client.setUserName("kari");
+    client.setPassword("hemmelig");
+    const QString text = check(client);
+    QCOMPARE(text, QStringLiteral("Fant ikke POP3-serveren mail.korvelin.invalid:110: navnet kunne ikke slås opp."));
 }
 
 void TestPop3Client::notConnected()
