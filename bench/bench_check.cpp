@@ -13,8 +13,8 @@
 #include "dovecotfixture.h"
 
 #include "felles.h"
+#include "testsupport.h"
 #include "gui.h"
-#include "identity.h"
 #include "schema.h"
 #include "scramble.h"
 #include "shape.h"
@@ -62,18 +62,6 @@ double median(std::vector<double> v)
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
-
-class FixedIdentity : public Felles::IdentitySource
-{
-public:
-    bool logonUserName(QByteArray *name) override
-    {
-        *name = "bench";
-        return true;
-    }
-    QByteArray domain() override { return {}; }
-    QByteArray dhcpDomain() override { return {}; }
-};
 
 // One line from the server, or "" on failure.
 QByteArray readLine(int fd)
@@ -182,7 +170,7 @@ int run(int iterations)
         return 1;
     shared.close();
     QDir::setCurrent(configDir.path());
-    Felles::SetIdentitySource(std::make_unique<FixedIdentity>());
+    TestSupport::useIdentity("bench");
     Felles::Initialize();
     {
         namespace P = Felles::Schema::Pop3;

@@ -118,10 +118,13 @@ class FileSizeLimit
 public:
     explicit FileSizeLimit(long long bytes = 4);
     ~FileSizeLimit();
+    bool ok() const { return m_ok; }
 
 private:
     long long m_soft = 0;
     long long m_hard = 0;
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
 };
 
 } // namespace TestSupport

@@ -12,9 +12,9 @@ FileSizeLimit::FileSizeLimit(long long bytes)
     m_soft = (long long)rl.rlim_cur;
     m_hard = (long long)rl.rlim_max;
     // Without this the kernel ends the process instead of failing the write.
-    std::signal(SIGXFSZ, SIG_IGN);
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rl.rlim_cur = rlim_t(bytes);
-    setrlimit(RLIMIT_FSIZE, &rl);
+    m_ok = setrlimit(RLIMIT_FSIZE, &rl) == 0;
 }
 
 FileSizeLimit::~FileSizeLimit()
@@ -23,6 +23,7 @@ FileSizeLimit::~FileSizeLimit()
     rl.rlim_cur = rlim_t(m_soft);
     rl.rlim_max = rlim_t(m_hard);
     setrlimit(RLIMIT_FSIZE, &rl);
+    std::signal(SIGXFSZ, m_oldHandler);
 }
 
 } // namespace TestSupport

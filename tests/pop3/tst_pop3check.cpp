@@ -5,8 +5,8 @@
 #include "fakepop3server.h"
 
 #include "felles.h"
+#include "testsupport.h"
 #include "gui.h"
-#include "identity.h"
 #include "schema.h"
 #include "scramble.h"
 #include "shape.h"
@@ -21,18 +21,6 @@
 namespace {
 
 constexpr char LogonName[] = "tester";
-
-class FixedIdentity : public Felles::IdentitySource
-{
-public:
-    bool logonUserName(QByteArray *name) override
-    {
-        *name = LogonName;
-        return true;
-    }
-    QByteArray domain() override { return {}; }
-    QByteArray dhcpDomain() override { return {}; }
-};
 
 // Writes the POP3 settings into the per-user file, the password scrambled,
 // the way the settings window stores them.
@@ -121,7 +109,7 @@ void TestPop3Check::initTestCase()
     QVERIFY(shared.open(QIODevice::WriteOnly));
     shared.close();
     QVERIFY(QDir::setCurrent(m_folder.path()));
-    Felles::SetIdentitySource(std::make_unique<FixedIdentity>());
+    TestSupport::useIdentity(LogonName);
     Felles::Initialize();
     QCOMPARE(Felles::UserIniPath(), QFile::encodeName(m_folder.filePath(QStringLiteral("TESTER.INI"))));
 

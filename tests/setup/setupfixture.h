@@ -6,8 +6,8 @@
 
 #include "felles.h"
 #include "gui.h"
-#include "identity.h"
 #include "inifile.h"
+#include "testsupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,28 +23,7 @@
 #include <memory>
 #include <utility>
 
-class FakeIdentity : public Felles::IdentitySource
-{
-public:
-    FakeIdentity(QByteArray name, QByteArray domain)
-        : m_name(std::move(name)), m_domain(std::move(domain)) {}
-    bool logonUserName(QByteArray *name) override
-    {
-        *name = m_name;
-        return true;
-    }
-    QByteArray domain() override { return m_domain; }
-    QByteArray dhcpDomain() override { return QByteArray(); }
-
-private:
-    QByteArray m_name;
-    QByteArray m_domain;
-};
-
-inline void UseIdentity(const QByteArray &name, const QByteArray &domain)
-{
-    Felles::SetIdentitySource(std::make_unique<FakeIdentity>(name, domain));
-}
+using TestSupport::useIdentity;
 
 // The process's current folder becomes a fresh temporary folder holding an
 // empty KORVELIN.INI, so start-up picks it as the configuration folder.
@@ -60,7 +39,7 @@ public:
             return false;
         if (!writeFile("KORVELIN.INI", QByteArray()))
             return false;
-        UseIdentity("kari", "example.no");
+        useIdentity("kari", "example.no");
         Gui::SetErrorHandler([this](const QString &text) { reports << text; });
         Felles::Initialize();
         return true;

@@ -24,8 +24,6 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using Felles::Schema::Entry;
@@ -90,32 +88,6 @@ void writeUserFile(const QString &path, const QList<QPair<QByteArray, QByteArray
         file.writeString(keys[i].first, keys[i].second, values[i]);
     file.flush();
 }
-
-// Makes writes of more than `bytes` fail with EFBIG, which works for root
-// too (file permissions do not stop root). Restored on destruction.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = m_old;
-        lim.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &lim) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 } // namespace
 
@@ -267,7 +239,7 @@ void TestSetupWindow::defaults()
     QFETCH(QString, email);
     QFETCH(QString, userFile);
 
-    UseIdentity(logon, domain);
+    useIdentity(logon, domain);
     writeUserFile(fx.path(userFile),
                   {{"Pop3", "ServerUser"}, {"Pop3", "ServerName"}, {"Email", "PersonalEmail"}},
                   {storedUser, storedServer, storedEmail});
@@ -674,9 +646,9 @@ void TestSetupWindow::saveFailure()
     SjekkForm->LoadPopSettings();
     const QByteArray before = fx.readFile("KARI.INI");
     // Larger than either file as it is, smaller than the user file after the save.
-    const rlim_t limit = std::max(before.size(), fx.readFile("KORVELIN.INI").size()) + 100;
+    const long long limit = std::max(before.size(), fx.readFile("KORVELIN.INI").size()) + 100;
 
-    std::unique_ptr<FileSizeLimit> sizeLimit;
+    std::unique_ptr<TestSupport::FileSizeLimit> sizeLimit;
     bool stayedOpen = false;
     int reportsAfterSave = 0;
     QStringList filesAtSave;
@@ -686,7 +658,7 @@ void TestSetupWindow::saveFailure()
         if (readOnly)
             QFile::setPermissions(fx.path("KARI.INI"), QFile::ReadOwner);
         else
-            sizeLimit = std::make_unique<FileSizeLimit>(limit);
+            sizeLimit = std::make_unique<TestSupport::FileSizeLimit>(limit);
         filesAtSave = fx.files();
         pressOk(window);
         reportsAfterSave = fx.reports.size();
