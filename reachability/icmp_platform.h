@@ -21,8 +21,14 @@ struct Target
     QString numeric;     // the address written out, e.g. "127.0.0.1" or "fe80::1%eth0"
 };
 
-// Resolves a host name or a numeric address to the first address the system
-// offers. Throws IcmpError when the host is not a valid name or cannot be
+// Throws IcmpError for a host that the resolver or the ping program could
+// read as something other than one host: empty, blanks, control characters
+// (a NUL would cut the name short), a leading '-' or '/'. The same on every
+// system, so it lives beside the client.
+void CheckHostName(const QString &host);
+
+// Resolves a host name or a numeric address that passed CheckHostName to the
+// first address the system offers. Throws IcmpError when it cannot be
 // resolved.
 Target Resolve(const QString &host);
 

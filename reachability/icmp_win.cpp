@@ -82,29 +82,6 @@ public:
     const HANDLE handle;
 };
 
-// The host as it can be quoted in a message: control characters (a NUL
-// would end the message early) shown as replacement characters.
-QString quoted(const QString &host)
-{
-    QString shown = host;
-    for (QChar &c : shown) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QChar::ReplacementCharacter;
-    }
-    return shown;
-}
-
-bool plausibleHost(const QString &host)
-{
-    if (host.isEmpty() || host.startsWith(QLatin1Char('-')) || host.startsWith(QLatin1Char('/')))
-        return false;
-    for (const QChar c : host) {
-        if (c.unicode() < 0x21 || c.unicode() == 0x7f || c.isSpace())
-            return false;
-    }
-    return true;
-}
-
 int lookup(const QByteArray &name, int flags, AddressList *out)
 {
     addrinfo hints;
@@ -136,10 +113,6 @@ bool noReply(DWORD status)
 
 Target Resolve(const QString &host)
 {
-    if (host.isEmpty())
-        throw IcmpError(QStringLiteral("Ingen vert er oppgitt."));
-    if (!plausibleHost(host))
-        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
     needWinsock();
 
     AddressList addresses;
@@ -147,7 +120,7 @@ Target Resolve(const QString &host)
     if (status != 0) {
         const QByteArray ace = QUrl::toAce(host);
         if (ace.isEmpty() || ace.startsWith('-'))
-            throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+            throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(host));
         status = lookup(ace, 0, &addresses);
     }
     if (status != 0) {

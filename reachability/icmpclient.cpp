@@ -45,7 +45,30 @@ IcmpPlatform::Outcome echoWithProgram(const QString &program, const IcmpPlatform
     return outcome;
 }
 
+// The host as it can be quoted in a message: control characters (a NUL
+// would end the message early) shown as replacement characters.
+QString quoted(const QString &host)
+{
+    QString shown = host;
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar::ReplacementCharacter;
+    }
+    return shown;
+}
+
 } // namespace
+
+void IcmpPlatform::CheckHostName(const QString &host)
+{
+    if (host.isEmpty())
+        throw IcmpError(QStringLiteral("Ingen vert er oppgitt."));
+    bool plausible = !host.startsWith(QLatin1Char('-')) && !host.startsWith(QLatin1Char('/'));
+    for (const QChar c : host)
+        plausible = plausible && c.unicode() >= 0x21 && c.unicode() != 0x7f && !c.isSpace();
+    if (!plausible)
+        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+}
 
 IcmpClient::IcmpClient()
     : m_identifier(quint16(QRandomGenerator::global()->bounded(1, 0x10000)))
@@ -57,6 +80,7 @@ int IcmpClient::Ping()
     m_bytesReceived = 0;
     m_lastMethod = NoMethod;
 
+    IcmpPlatform::CheckHostName(m_host);
     const IcmpPlatform::Target target = IcmpPlatform::Resolve(m_host);
 
     IcmpPlatform::Echo echo;
