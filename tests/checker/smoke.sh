@@ -74,7 +74,8 @@ if [[ -n "$shots" ]]; then
 fi
 
 # A desktop's close request: WM_DELETE_WINDOW through WM_PROTOCOLS.
-/usr/bin/python3 - "$window" <<'PY'
+close_window() {
+/usr/bin/python3 - "$1" <<'PY'
 import sys
 from Xlib import X, display, protocol
 d = display.Display()
@@ -85,10 +86,34 @@ ev = protocol.event.ClientMessage(window=w, client_type=protocols, data=(32, [de
 w.send_event(ev, event_mask=X.NoEventMask)
 d.flush()
 PY
+}
+
+# A right-button press on the blue bar opens the settings window; closing
+# it leaves the checker running.
+xdotool mousemove 318 277 click 3
+for _ in $(seq 50); do
+  setup=$(xdotool search --name '^Epost oppsett$' 2>/dev/null | head -n1 || true)
+  [[ -n "$setup" ]] && break
+  sleep 0.1
+done
+[[ -n "$setup" ]] || fail "the blue bar opened no window named 'Epost oppsett'"
+if [[ -n "$shots" ]]; then
+  sleep 0.5
+  import -silent -window "$setup" "$shots/setup-window.png"
+fi
+close_window "$setup"
+for _ in $(seq 50); do xdotool search --name '^Epost oppsett$' >/dev/null 2>&1 || break; sleep 0.1; done
+xdotool search --name '^Epost oppsett$' >/dev/null 2>&1 && fail "the settings window did not close"
+kill -0 "$app_pid" 2>/dev/null || fail "closing the settings window ended the program"
+
+close_window "$window"
 wait_exit
 [[ "$status" == 0 ]] || fail "closing the window ended the program with status $status"
 grep -qxF "etc_folder=$folder/" "$work/conf/KORVELIN.INI" ||
   fail "KORVELIN.INI lacks etc_folder=$folder/: $(cat "$work/conf/KORVELIN.INI")"
+# The hidden settings window loaded the user's own file at start: it exists.
+user_file="$work/conf/$(id -un | tr '[:lower:]' '[:upper:]').INI"
+[[ -f "$user_file" ]] || fail "no per-user file $user_file after a start"
 
 # SIGTERM ends it just as cleanly, and the shared file is flushed at exit.
 : >"$work/conf/KORVELIN.INI"
