@@ -4,6 +4,10 @@
 // reply or the time-out. Sending ICMP needs rights on most systems, so it
 // takes the first of three ways the system allows: a datagram ICMP socket,
 // a raw ICMP socket, the system's ping program.
+//
+// Written here rather than taken from liboping: that library opens raw
+// sockets only, which an ordinary account may not do, while the datagram
+// socket and the ping program work without root.
 
 #include <QFlags>
 #include <QString>
