@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Korvelin needs that are not there yet.
 #   install-deps.sh run    what building and running the program needs
+#   install-deps.sh demo   that, plus the throwaway POP3 server of the demo
 #   install-deps.sh test   that, plus the tools the test suite uses
 # Safe to run again: it installs nothing when everything is present.
 set -euo pipefail
@@ -12,7 +13,7 @@ build_packages=(
   fonts-dejavu-core fonts-dejavu-extra
 )
 # The demo runs a throwaway POP3 server.
-run_packages=(dovecot-core dovecot-pop3d openssl)
+demo_packages=(dovecot-core dovecot-pop3d openssl)
 test_packages=(
   dovecot-core dovecot-pop3d openssl curl
   xvfb xauth xdotool imagemagick python3-xlib
@@ -20,9 +21,10 @@ test_packages=(
 )
 
 case "${1:-run}" in
-  run) wanted=("${build_packages[@]}" "${run_packages[@]}") ;;
+  run) wanted=("${build_packages[@]}") ;;
+  demo) wanted=("${build_packages[@]}" "${demo_packages[@]}") ;;
   test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+  *) echo "usage: $0 [run|demo|test]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -41,3 +43,11 @@ echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# Dovecot is wanted only as a throwaway server that the demo and the tests
+# start themselves; Debian would also start it as a system mail service.
+if [[ " ${missing[*]} " == *" dovecot-core "* ]] && command -v systemctl >/dev/null &&
+   [[ -d /run/systemd/system ]]; then
+  echo "Stopping the system-wide Dovecot service that came with the package."
+  "${sudo[@]}" systemctl disable --now dovecot.service dovecot.socket >/dev/null 2>&1 || true
+fi

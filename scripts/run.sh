@@ -4,7 +4,11 @@
 #   scripts/run.sh demo   the program against a throwaway local POP3 server
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh run
+if [[ "${1:-}" == demo ]]; then
+  scripts/install-deps.sh demo
+else
+  scripts/install-deps.sh run
+fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target korvelin
 if [[ "${1:-}" == demo ]]; then
