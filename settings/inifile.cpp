@@ -166,7 +166,7 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
                                 .arg(QString::fromLocal8Bit(key), QString::fromLocal8Bit(section), m_path));
-    if (Line *l = const_cast<Line *>(find(section, key))) {
+    if (Line *l = find(section, key)) {
         l->value = value;
         return;
     }

@@ -68,6 +68,10 @@ private:
 
     void parse(const QByteArray &data);
     const Line *find(const QByteArray &section, const QByteArray &key) const;
+    Line *find(const QByteArray &section, const QByteArray &key)
+    {
+        return const_cast<Line *>(static_cast<const IniFile *>(this)->find(section, key));
+    }
     Section &sectionFor(const QByteArray &section);
 
     QString m_path;
