@@ -3,6 +3,7 @@
 #include "felles.h"
 #include "gui.h"
 #include "ipsjekk.h"
+#include "platformchoice.h"
 #include "setup.h"
 #include "signals.h"
 #include "sjekk.h"
@@ -37,6 +38,7 @@ void startupMessages(QtMsgType type, const QMessageLogContext &context, const QS
 
 int main(int argc, char **argv)
 {
+    ApplyPlatformChoice();
     qInstallMessageHandler(startupMessages);
 
     // The settings store starts before any window exists.
