@@ -11,6 +11,8 @@ build_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev ca-certificates
   fonts-dejavu-core fonts-dejavu-extra
+  # renders the icon's PNG sizes from its SVG
+  librsvg2-bin
 )
 # The demo runs a throwaway POP3 server.
 demo_packages=(dovecot-core dovecot-pop3d openssl)
