@@ -20,6 +20,9 @@ test_packages=(
   dovecot-core dovecot-pop3d openssl curl
   xvfb xauth xdotool imagemagick python3-xlib
   iproute2 iputils-ping procps util-linux
+  # the installed tree and the Debian package (cpack needs dpkg-dev and file);
+  # with Qt's Wayland platform present, start-up must still pick X11
+  desktop-file-utils appstream man-db dpkg-dev file qt6-wayland
 )
 
 case "${1:-run}" in

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR, under a prefix with a space,
+# a % and a $ in it, and checks the tree as a desktop and man see it: exactly
+# the expected files, a valid menu entry whose Exec line names the installed
+# program, valid AppStream metadata, the icon in every size, the manual page.
+# Then runs the smoke test against the installed program.
+# Usage: install_tree.sh BUILD_DIR SMOKE_TEST
+set -euo pipefail
+build=$1
+smoke=$2
+id=no.korvelin.sjekker
+sizes=(16 22 24 32 48 64 128 256)
+prefix='/opt/Mine programmer 100% $HOME'
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+root="$work/root"
+DESTDIR="$root" "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null
+top="$root$prefix"
+
+# Exactly these files, nothing from the tests or the benchmarks.
+expected=(
+  bin/korvelin
+  "share/applications/$id.desktop"
+  "share/icons/hicolor/scalable/apps/$id.svg"
+  "share/metainfo/$id.metainfo.xml"
+  share/man/man1/korvelin.1.gz
+)
+for s in "${sizes[@]}"; do expected+=("share/icons/hicolor/${s}x${s}/apps/$id.png"); done
+diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$top" && find . -type f -o -type l | sed 's|^\./||' | sort) ||
+  fail "the installed files differ from the expected ones (< expected, > installed)"
+find "$root" -mindepth 1 -maxdepth 1 | grep -qvxF "$root/opt" && fail "something was installed outside the prefix"
+
+# The menu entry: valid, found where the menu looks (share/applications of a
+# data folder), starting the installed program by its full path, with no
+# working folder of its own (the program would pick PREFIX/etc/ as its
+# configuration folder) and no terminal.
+entry="$top/share/applications/$id.desktop"
+desktop-file-validate "$entry" || fail "desktop-file-validate rejected $entry"
+grep -qxF 'Name=Korvelin INBOX sjekker' "$entry" || fail "the entry's Name is not 'Korvelin INBOX sjekker'"
+grep -qxF 'Categories=Network;Email;' "$entry" || fail "the entry's Categories are not Network;Email;"
+grep -q '^Path=' "$entry" && fail "the entry sets a working folder: $(grep '^Path=' "$entry")"
+grep -q '^Terminal=' "$entry" && fail "the entry has a Terminal key"
+# The Exec line as a launcher reads it: the key file's escapes first, then
+# the quoting of arguments, then %% for a literal %.
+program=$(/usr/bin/python3 - "$entry" <<'PY'
+import sys
+value = next(l[5:].rstrip('\n') for l in open(sys.argv[1], encoding='utf-8') if l.startswith('Exec='))
+unescaped, i = '', 0
+while i < len(value):
+    if value[i] == '\\' and i + 1 < len(value):
+        unescaped += {'s': ' ', 'n': '\n', 't': '\t', 'r': '\r', '\\': '\\'}.get(value[i + 1], '\\' + value[i + 1])
+        i += 2
+    else:
+        unescaped += value[i]
+        i += 1
+args, arg, quoted, i = [], None, False, 0
+while i < len(unescaped):
+    c = unescaped[i]
+    if quoted and c == '\\' and unescaped[i + 1:i + 2] in ('"', '`', '$', '\\'):
+        arg += unescaped[i + 1]
+        i += 1
+    elif c == '"':
+        quoted = not quoted
+        arg = arg or ''
+    elif c == ' ' and not quoted:
+        if arg is not None:
+            args.append(arg)
+        arg = None
+    else:
+        arg = (arg or '') + c
+    i += 1
+if arg is not None:
+    args.append(arg)
+print(*[a.replace('%%', '%') for a in args], sep='\n')
+PY
+)
+[[ "$program" == "$prefix/bin/korvelin" ]] || fail "the entry's Exec line starts '$program', not the installed program"
+
+# AppStream metadata: valid, and naming the menu entry installed beside it.
+appstreamcli validate-tree --no-net --strict --pedantic "$top" ||
+  fail "appstreamcli rejected the metadata in $top/share/metainfo"
+
+# The icon the entry names, where an icon theme looks for it: the SVG, and
+# each PNG at its size with the dot green and the bar blue.
+grep -qxF "Icon=$id" "$entry" || fail "the entry's icon is not $id"
+icons="$top/share/icons/hicolor"
+grep -q '<svg' "$icons/scalable/apps/$id.svg" || fail "the scalable icon is no SVG"
+colour() { convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- | sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'; }
+for s in "${sizes[@]}"; do
+  png="$icons/${s}x${s}/apps/$id.png"
+  [[ "$(identify -format '%wx%h' "$png")" == "${s}x${s}" ]] || fail "$png is not ${s}x${s}"
+  # The icon is 25 units high: the bar's middle is at 4.5, the dot's at 16.5.
+  [[ "$(colour "$png" $((s / 2)) $((s * 45 / 250)))" == "0,0,255" ]] || fail "no blue bar in $png"
+  [[ "$(colour "$png" $((s / 2)) $((s * 165 / 250)))" == "0,128,0" ]] || fail "no green dot in $png"
+done
+
+# The manual page: man finds it from the program's folder on PATH, as it
+# does for any prefix, and formats it without a warning.
+page=$(env -u MANPATH PATH="$top/bin:$PATH" man -w korvelin) || fail "man finds no korvelin page beside $top/bin"
+[[ "$page" == "$top/share/man/man1/korvelin.1.gz" ]] || fail "man found $page"
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+[[ -z "$warnings" ]] || fail "the manual page does not format cleanly: $warnings"
+
+# The installed program, exactly as the menu entry starts it, passes the smoke test.
+"$smoke" "$root$program"
+
+# In a Wayland session that also offers X11 it still opens on X11, at its
+# place. No compositor runs: the Wayland socket accepts and never answers, so
+# a program that followed WAYLAND_DISPLAY (Qt does, with its Wayland platform
+# installed) would hang there without a window.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+app_pid=
+silent_pid=
+trap '[[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null; [[ -n "$silent_pid" ]] && kill "$silent_pid" 2>/dev/null
+      kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start"
+x11=":$(cat "$work/display")"
+mkdir -m 700 "$work/runtime" "$work/conf"
+: >"$work/conf/KORVELIN.INI"
+/usr/bin/python3 - "$work/runtime/silent" <<'PY' &
+import socket, sys
+server = socket.socket(socket.AF_UNIX)
+server.bind(sys.argv[1])
+server.listen(8)
+clients = []
+while True:
+    clients.append(server.accept()[0])
+PY
+silent_pid=$!
+for _ in $(seq 100); do [[ -S "$work/runtime/silent" ]] && break; sleep 0.1; done
+(cd "$work/conf" && exec env -u QT_QPA_PLATFORM DISPLAY="$x11" \
+  XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY=silent "$root$program") &
+app_pid=$!
+window=
+for _ in $(seq 100); do
+  window=$(DISPLAY="$x11" xdotool search --name '^Korvelin INBOX sjekker$' 2>/dev/null | head -n1 || true)
+  [[ -n "$window" ]] && break
+  kill -0 "$app_pid" 2>/dev/null || fail "with WAYLAND_DISPLAY and DISPLAY set the program ended at start-up"
+  sleep 0.1
+done
+[[ -n "$window" ]] || fail "with WAYLAND_DISPLAY and DISPLAY set no window appeared on X11"
+place=$(DISPLAY="$x11" xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*,[0-9]*\).*/\1/p')
+[[ "$place" == "294,273" ]] || fail "with WAYLAND_DISPLAY and DISPLAY set the window is at $place, not 294,273"
+echo "install tree test passed"
