@@ -22,7 +22,7 @@ test_packages=(
   iproute2 iputils-ping procps util-linux
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11
-  desktop-file-utils appstream man-db dpkg-dev file qt6-wayland
+  desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland
 )
 
 case "${1:-run}" in

@@ -42,38 +42,15 @@ grep -qxF 'Name=Korvelin INBOX sjekker' "$entry" || fail "the entry's Name is no
 grep -qxF 'Categories=Network;Email;' "$entry" || fail "the entry's Categories are not Network;Email;"
 grep -q '^Path=' "$entry" && fail "the entry sets a working folder: $(grep '^Path=' "$entry")"
 grep -q '^Terminal=' "$entry" && fail "the entry has a Terminal key"
-# The Exec line as a launcher reads it: the key file's escapes first, then
-# the quoting of arguments, then %% for a literal %.
+# The Exec line as GLib's launcher reads it: the key file's escapes, then %%
+# as a literal %, then the arguments split as the shell would.
 program=$(/usr/bin/python3 - "$entry" <<'PY'
 import sys
-value = next(l[5:].rstrip('\n') for l in open(sys.argv[1], encoding='utf-8') if l.startswith('Exec='))
-unescaped, i = '', 0
-while i < len(value):
-    if value[i] == '\\' and i + 1 < len(value):
-        unescaped += {'s': ' ', 'n': '\n', 't': '\t', 'r': '\r', '\\': '\\'}.get(value[i + 1], '\\' + value[i + 1])
-        i += 2
-    else:
-        unescaped += value[i]
-        i += 1
-args, arg, quoted, i = [], None, False, 0
-while i < len(unescaped):
-    c = unescaped[i]
-    if quoted and c == '\\' and unescaped[i + 1:i + 2] in ('"', '`', '$', '\\'):
-        arg += unescaped[i + 1]
-        i += 1
-    elif c == '"':
-        quoted = not quoted
-        arg = arg or ''
-    elif c == ' ' and not quoted:
-        if arg is not None:
-            args.append(arg)
-        arg = None
-    else:
-        arg = (arg or '') + c
-    i += 1
-if arg is not None:
-    args.append(arg)
-print(*[a.replace('%%', '%') for a in args], sep='\n')
+from gi.repository import GLib
+entry = GLib.KeyFile()
+entry.load_from_file(sys.argv[1], GLib.KeyFileFlags.NONE)
+ok, argv = GLib.shell_parse_argv(entry.get_string('Desktop Entry', 'Exec').replace('%%', '%'))
+print(argv[0])
 PY
 )
 [[ "$program" == "$prefix/bin/korvelin" ]] || fail "the entry's Exec line starts '$program', not the installed program"
