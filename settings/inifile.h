@@ -15,7 +15,9 @@ namespace Felles {
 // the INI libraries on Debian drop or split values containing NUL or CR.
 //
 // Names match without regard to ASCII letter case. Values are bytes; the file
-// is never decoded.
+// is never decoded. CR LF, LF and a lone CR all end a line; a file is written
+// back with the line ending it used first (LF for a new file) and with its
+// UTF-8 byte-order mark when it had one.
 class IniFile
 {
 public:
@@ -42,6 +44,14 @@ public:
     // A value with CR or LF would split its line: such values are refused.
     static bool canHold(const QByteArray &value);
 
+    struct Entry {
+        QByteArray section;
+        QByteArray key;
+        QByteArray value;
+    };
+    // Every entry under a section header, in file order.
+    std::vector<Entry> entries() const;
+
     // Writes the memory copy to path atomically (temporary file, then rename).
     // On failure throws SettingsError naming the file and the reason; the file
     // on disk is then left as it was. A file created here gets the mode given
@@ -62,11 +72,15 @@ private:
     };
     struct Section {
         QByteArray name;
+        // The header line as read, written back unchanged so that nothing
+        // after its ']' is lost; empty for a section made by writeString.
+        QByteArray header;
         bool hasHeader = true; // false only for lines before the first header
         std::vector<Line> lines;
     };
 
     void parse(const QByteArray &data);
+    void parseLine(const QByteArray &line);
     const Line *find(const QByteArray &section, const QByteArray &key) const;
     Line *find(const QByteArray &section, const QByteArray &key)
     {
@@ -76,6 +90,8 @@ private:
 
     QString m_path;
     std::vector<Section> m_sections;
+    QByteArray m_lineEnd = "\n";
+    bool m_byteOrderMark = false;
     bool m_ownerOnly = false;
 };
 
