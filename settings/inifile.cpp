@@ -96,7 +96,7 @@ void IniFile::parseLine(const QByteArray &line)
     const QByteArray t = trimBlanks(line);
     if (t.startsWith('[') && t.contains(']')) {
         Section s;
-        s.name = trimBlanks(t.mid(1, t.lastIndexOf(']') - 1));
+        s.name = trimBlanks(t.mid(1, t.indexOf(']') - 1));
         s.header = line;
         m_sections.push_back(s);
         return;

@@ -176,6 +176,8 @@ void TestIniFile::foreignFilesReadAndRewrite_data()
     QTest::newRow("comment after a header")
         << QByteArray("  [Pop3] ; incoming mail\nServerName=x\n") << QByteArray("Pop3/ServerName=x\n")
         << QByteArray("=");
+    QTest::newRow("comment with brackets after a header")
+        << QByteArray("[Pop3] ; see [notes]\nServerName=x\n") << QByteArray("Pop3/ServerName=x\n") << QByteArray("=");
     QTest::newRow("text after a header")
         << QByteArray("[Smtp]extra=1\nServerName=y\n") << QByteArray("Smtp/ServerName=y\n") << QByteArray("=");
     QTest::newRow("value ending in CR")
