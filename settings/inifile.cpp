@@ -178,11 +178,30 @@ bool IniFile::canHold(const QByteArray &value)
     return !value.contains('\r') && !value.contains('\n');
 }
 
+bool IniFile::canName(const QByteArray &name)
+{
+    for (const char c : name)
+        if (c == '=' || c == ']' || c == '\r' || c == '\n')
+            return false;
+    if (name.isEmpty())
+        return true;
+    const char first = name.front();
+    return first != ';' && first != '#' && first != '[' && !isBlank(first) && !isBlank(name.back());
+}
+
 void IniFile::writeString(const QByteArray &section, const QByteArray &key, const QByteArray &value)
 {
+    const QString nameRule = QStringLiteral("et navn kan ikke inneholde «=», «]» eller linjeskift, ikke begynne "
+                                            "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
+    if (!canName(section))
+        throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
+                                .arg(PlainText(section), m_path, nameRule));
+    if (!canName(key))
+        throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
+                                .arg(PlainText(key), PlainText(section), m_path, nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(QString::fromLocal8Bit(key), QString::fromLocal8Bit(section), m_path));
+                                .arg(PlainText(key), PlainText(section), m_path));
     if (Line *l = find(section, key)) {
         l->value = value;
         return;
@@ -263,6 +282,42 @@ void IniFile::flush() const
     }
     if (!f.commit())
         fail(f.errorString());
+}
+
+qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at)
+{
+    // No encoding a locale uses needs more than four bytes for a character.
+    for (qsizetype n = 1; n <= 4 && at + n <= bytes.size(); ++n) {
+        const QByteArray piece = bytes.mid(at, n);
+        const QString text = QString::fromLocal8Bit(piece);
+        if (!text.isEmpty() && text.toLocal8Bit() == piece)
+            return n;
+    }
+    return 0;
+}
+
+QString PlainText(const QByteArray &bytes)
+{
+    QString shown;
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype n = LocalCharLength(bytes, at);
+        const QString text = n ? QString::fromLocal8Bit(bytes.mid(at, n)) : QString();
+        bool readable = n > 0;
+        for (const QChar c : text) {
+            const QChar::Category kind = c.category();
+            if (kind == QChar::Other_Control || kind == QChar::Other_Format || kind == QChar::Separator_Line
+                || kind == QChar::Separator_Paragraph)
+                readable = false;
+        }
+        if (readable) {
+            shown += text;
+        } else {
+            for (qsizetype i = at; i < at + qMax<qsizetype>(n, 1); ++i)
+                shown += QStringLiteral("\\x") + QString::number(uchar(bytes.at(i)), 16).rightJustified(2, u'0').toUpper();
+        }
+        at += qMax<qsizetype>(n, 1);
+    }
+    return shown;
 }
 
 } // namespace Felles

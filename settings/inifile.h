@@ -35,14 +35,18 @@ public:
 
     bool hasKey(const QByteArray &section, const QByteArray &key) const;
 
-    // Throws SettingsError, changing nothing, for a value a line-based file
-    // cannot hold (see canHold).
+    // Throws SettingsError, changing nothing, for a name or a value that
+    // would not read back as itself (see canName and canHold).
     void writeString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
     void writeInteger(const QByteArray &section, const QByteArray &key, qint64 value);
     void writeBool(const QByteArray &section, const QByteArray &key, bool value);
 
     // A value with CR or LF would split its line: such values are refused.
     static bool canHold(const QByteArray &value);
+    // A section or key name must read back as the same name from its line:
+    // no '=', ']', CR or LF in it, no ';', '#' or '[' first, no blank first
+    // or last.
+    static bool canName(const QByteArray &name);
 
     struct Entry {
         QByteArray section;
@@ -94,5 +98,15 @@ private:
     bool m_byteOrderMark = false;
     bool m_ownerOnly = false;
 };
+
+// Bytes from a file or the system as a message may show them: read with the
+// locale's encoding, with every byte it cannot read and every control or
+// format character written as \xNN, so a line break or a NUL shows as what
+// it is.
+QString PlainText(const QByteArray &bytes);
+
+// How many bytes at bytes[at] the locale's encoding reads as one character
+// and writes back as the same bytes; 0 when it cannot read one there.
+qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at);
 
 } // namespace Felles

@@ -40,6 +40,8 @@ private slots:
     void namesMatchWithoutLetterCase();
     void lineBreaksAreRefusedAndNothingChanges_data();
     void lineBreaksAreRefusedAndNothingChanges();
+    void namesReadBackOrAreRefused_data();
+    void namesReadBackOrAreRefused();
     void handEditedFileIsReadConventionally();
     void foreignFilesReadAndRewrite_data();
     void foreignFilesReadAndRewrite();
@@ -134,6 +136,57 @@ void TestIniFile::lineBreaksAreRefusedAndNothingChanges()
     const QByteArray before = f.serialize();
     QVERIFY_THROWS_EXCEPTION(SettingsError, f.writeString("S", "Key", value));
     QVERIFY_THROWS_EXCEPTION(SettingsError, f.writeString("New", "Key", value));
+    QCOMPARE(f.serialize(), before);
+}
+
+void TestIniFile::namesReadBackOrAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("equals sign") << QByteArray("a=b") << false;
+    QTest::newRow("closing bracket") << QByteArray("a]b") << false;
+    QTest::newRow("LF") << QByteArray("a\nb") << false;
+    QTest::newRow("CR") << QByteArray("a\rb") << false;
+    QTest::newRow("section injection") << QByteArray("x]\n[Smtp") << false;
+    QTest::newRow("leading semicolon") << QByteArray(";a") << false;
+    QTest::newRow("leading hash") << QByteArray("#a") << false;
+    QTest::newRow("leading bracket") << QByteArray("[a") << false;
+    QTest::newRow("leading space") << QByteArray(" a") << false;
+    QTest::newRow("trailing tab") << QByteArray("a\t") << false;
+    QTest::newRow("empty") << QByteArray() << true;
+    QTest::newRow("markers inside") << QByteArray("a;b#c[d") << true;
+    QTest::newRow("inner space") << QByteArray("a b") << true;
+    QTest::newRow("Norwegian UTF-8") << QByteArray("Innstillinger æøå") << true;
+    QTest::newRow("Latin-1 byte and NUL") << QByteArray("s\xE5\0x", 4) << true;
+}
+
+void TestIniFile::namesReadBackOrAreRefused()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, allowed);
+    QCOMPARE(IniFile::canName(name), allowed);
+    const QString p = path("names.ini");
+    QFile::remove(p);
+    IniFile f(p);
+    f.writeString("S", "Key", "old");
+    if (allowed) {
+        f.writeString(name, "Key", "v1");
+        f.writeString("S", name, "v2");
+        f.flush();
+        QCOMPARE(readAs(IniFile(p)), "S/Key=old\nS/" + name + "=v2\n" + name + "/Key=v1\n");
+        return;
+    }
+    const QByteArray before = f.serialize();
+    for (const auto &[section, key] : {std::pair{name, QByteArray("Key")}, std::pair{QByteArray("S"), name}}) {
+        try {
+            f.writeString(section, key, "v");
+            QFAIL("the name should have been refused");
+        } catch (const SettingsError &e) {
+            // The name is shown, with its control bytes made visible.
+            QVERIFY2(!e.text().contains('\n') && !e.text().contains('\r'), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(p), qPrintable(e.text()));
+        }
+    }
     QCOMPARE(f.serialize(), before);
 }
 
