@@ -171,11 +171,37 @@ QByteArray LogonUserName()
     return ShortText(name);
 }
 
+namespace {
+
+// The name in capitals by the locale's rules, worked out character by
+// character on the name's own bytes. A byte the locale cannot read stays as
+// it is, and so does a character whose capital the locale cannot write:
+// decoding them would turn different names into the same file name.
+QByteArray upperCased(const QByteArray &name)
+{
+    QByteArray upper;
+    for (qsizetype at = 0; at < name.size();) {
+        const qsizetype n = LocalCharLength(name, at);
+        if (n == 0) {
+            upper += name.at(at++);
+            continue;
+        }
+        const QByteArray piece = name.mid(at, n);
+        const QString capital = QString::fromLocal8Bit(piece).toUpper();
+        const QByteArray written = capital.toLocal8Bit();
+        upper += QString::fromLocal8Bit(written) == capital ? written : piece;
+        at += n;
+    }
+    return upper;
+}
+
+} // namespace
+
 QByteArray CurrentUserName()
 {
     if (UserNameCache.isEmpty())
         UserNameCache = LogonUserName();
-    return ShortText(QString::fromLocal8Bit(UserNameCache).toUpper().toLocal8Bit());
+    return ShortText(upperCased(UserNameCache));
 }
 
 QByteArray NetworkDomain()

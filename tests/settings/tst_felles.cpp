@@ -48,6 +48,7 @@ private slots:
     void userNamesThatLeaveTheFolderAreRefused_data();
     void userNamesThatLeaveTheFolderAreRefused();
     void recordFolderAddsTheSeparator();
+    void userFilesAreNamedByTheNamesOwnBytes();
 
 private:
     QString m_home;
@@ -298,6 +299,25 @@ void TestFelles::recordFolderAddsTheSeparator()
     QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
     QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "mail_folder"), QByteArray("/var/mail/"));
     QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "none_folder", "absent"), QByteArray());
+}
+
+void TestFelles::userFilesAreNamedByTheNamesOwnBytes()
+{
+    // Two names in Latin-1 bytes, which the locale (UTF-8) cannot read.
+    const QByteArray names[] = {"s\xE5ra", "s\xF8ra"};
+    StoreFixture store(names[0]);
+    for (const QByteArray &name : names) {
+        store.identity->userName = name;
+        Felles::UserNameCache.clear();
+        Felles::UseUserSettings();
+        Felles::SettingsFile->writeString("Pop3", "ServerUser", name);
+        Felles::UseSharedSettings();
+    }
+    QCOMPARE(Felles::UserIniPath(), Felles::ConfigDir + "S\xF8RA.INI");
+    QEXPECT_FAIL("", "the settings file is opened by a QString path, which turns bytes the locale cannot read into "
+                     "U+FFFD", Abort);
+    QVERIFY(::access((Felles::ConfigDir + "S\xE5RA.INI").constData(), F_OK) == 0);
+    QVERIFY(::access((Felles::ConfigDir + "S\xF8RA.INI").constData(), F_OK) == 0);
 }
 
 QTEST_GUILESS_MAIN(TestFelles)
