@@ -102,11 +102,19 @@ void Finalize()
 QByteArray UserIniPath()
 {
     const QByteArray name = CurrentUserName();
+    const QByteArray fileName = name + ".INI";
+    auto refuse = [&](const QString &why) {
+        throw SettingsError(QStringLiteral("Brukernavnet «%1» kan ikke brukes som navn på en innstillingsfil i %2%3.")
+                                .arg(PlainText(name), PlainText(ConfigDir), why));
+    };
     // The name becomes part of a file name: it must not lead out of the folder.
     if (name == "." || name == ".." || name.contains('/') || name.contains('\\') || name.contains('\0'))
-        throw SettingsError(QStringLiteral("Brukernavnet «%1» kan ikke brukes som navn på en innstillingsfil i %2.")
-                                .arg(QString::fromLocal8Bit(name), decode(ConfigDir)));
-    return ConfigDir + name + ".INI";
+        refuse(QString());
+    // Nor may it name the shared file, which everyone may read: the POP3
+    // password would end up there.
+    if (fileName.compare(SharedIniName, Qt::CaseInsensitive) == 0)
+        refuse(QStringLiteral(", fordi %1 er den felles innstillingsfilen").arg(QLatin1String(SharedIniName)));
+    return ConfigDir + fileName;
 }
 
 void UseUserSettings()

@@ -49,6 +49,7 @@ private slots:
     void userNamesThatLeaveTheFolderAreRefused();
     void recordFolderAddsTheSeparator();
     void userFilesAreNamedByTheNamesOwnBytes();
+    void refusedUserNameIsShownAsPlainText();
 
 private:
     QString m_home;
@@ -278,6 +279,11 @@ void TestFelles::userNamesThatLeaveTheFolderAreRefused_data()
     QTest::newRow("backslash") << QByteArray("a\\b");
     QTest::newRow("dot") << QByteArray(".");
     QTest::newRow("dot dot") << QByteArray("..");
+    // The shared file, readable by everyone, would get the POP3 password.
+    QTest::newRow("korvelin") << QByteArray("korvelin");
+    QTest::newRow("Korvelin") << QByteArray("Korvelin");
+    QTest::newRow("KORVELIN") << QByteArray("KORVELIN");
+    QTest::newRow("korvelın, dotless i") << QByteArray("korvel\xC4\xB1n");
 }
 
 void TestFelles::userNamesThatLeaveTheFolderAreRefused()
@@ -318,6 +324,19 @@ void TestFelles::userFilesAreNamedByTheNamesOwnBytes()
                      "U+FFFD", Abort);
     QVERIFY(::access((Felles::ConfigDir + "S\xE5RA.INI").constData(), F_OK) == 0);
     QVERIFY(::access((Felles::ConfigDir + "S\xF8RA.INI").constData(), F_OK) == 0);
+}
+
+void TestFelles::refusedUserNameIsShownAsPlainText()
+{
+    StoreFixture store("ola/\n<b>x\xE5");
+    try {
+        Felles::UseUserSettings();
+        QFAIL("the name should have been refused");
+    } catch (const Felles::SettingsError &e) {
+        QCOMPARE(e.text(), QStringLiteral("Brukernavnet «OLA/\\x0A<B>X\\xE5» kan ikke brukes som navn på en "
+                                          "innstillingsfil i %1.")
+                               .arg(QFile::decodeName(Felles::ConfigDir)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFelles)
