@@ -312,8 +312,10 @@ QString PlainText(const QByteArray &bytes)
         if (readable) {
             shown += text;
         } else {
-            for (qsizetype i = at; i < at + qMax<qsizetype>(n, 1); ++i)
-                shown += QStringLiteral("\\x") + QString::number(uchar(bytes.at(i)), 16).rightJustified(2, u'0').toUpper();
+            for (qsizetype i = at; i < at + qMax<qsizetype>(n, 1); ++i) {
+                const QString hex = QString::number(uchar(bytes.at(i)), 16).rightJustified(2, u'0');
+                shown += QStringLiteral("\\x") + hex.toUpper();
+            }
         }
         at += qMax<qsizetype>(n, 1);
     }
