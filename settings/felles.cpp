@@ -102,11 +102,19 @@ void Finalize()
 QByteArray UserIniPath()
 {
     const QByteArray name = CurrentUserName();
+    const QByteArray fileName = name + ".INI";
+    auto refuse = [&](const QString &why) {
+        throw SettingsError(QStringLiteral("Brukernavnet «%1» kan ikke brukes som navn på en innstillingsfil i %2%3.")
+                                .arg(PlainText(name), PlainText(ConfigDir), why));
+    };
     // The name becomes part of a file name: it must not lead out of the folder.
     if (name == "." || name == ".." || name.contains('/') || name.contains('\\') || name.contains('\0'))
-        throw SettingsError(QStringLiteral("Brukernavnet «%1» kan ikke brukes som navn på en innstillingsfil i %2.")
-                                .arg(QString::fromLocal8Bit(name), decode(ConfigDir)));
-    return ConfigDir + name + ".INI";
+        refuse(QString());
+    // Nor may it name the shared file, which everyone may read: the POP3
+    // password would end up there.
+    if (fileName.compare(SharedIniName, Qt::CaseInsensitive) == 0)
+        refuse(QStringLiteral(", fordi %1 er den felles innstillingsfilen").arg(QLatin1String(SharedIniName)));
+    return ConfigDir + fileName;
 }
 
 void UseUserSettings()
@@ -171,11 +179,37 @@ QByteArray LogonUserName()
     return ShortText(name);
 }
 
+namespace {
+
+// The name in capitals by the locale's rules, worked out character by
+// character on the name's own bytes. A byte the locale cannot read stays as
+// it is, and so does a character whose capital the locale cannot write:
+// decoding them would turn different names into the same file name.
+QByteArray upperCased(const QByteArray &name)
+{
+    QByteArray upper;
+    for (qsizetype at = 0; at < name.size();) {
+        const qsizetype n = LocalCharLength(name, at);
+        if (n == 0) {
+            upper += name.at(at++);
+            continue;
+        }
+        const QByteArray piece = name.mid(at, n);
+        const QString capital = QString::fromLocal8Bit(piece).toUpper();
+        const QByteArray written = capital.toLocal8Bit();
+        upper += QString::fromLocal8Bit(written) == capital ? written : piece;
+        at += n;
+    }
+    return upper;
+}
+
+} // namespace
+
 QByteArray CurrentUserName()
 {
     if (UserNameCache.isEmpty())
         UserNameCache = LogonUserName();
-    return ShortText(QString::fromLocal8Bit(UserNameCache).toUpper().toLocal8Bit());
+    return ShortText(upperCased(UserNameCache));
 }
 
 QByteArray NetworkDomain()

@@ -10,6 +10,8 @@ namespace Felles {
 
 namespace {
 
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 QByteArray trimBlanks(const QByteArray &s)
@@ -66,34 +68,49 @@ void IniFile::parse(const QByteArray &data)
     Section preamble;
     preamble.hasHeader = false;
     m_sections.push_back(preamble);
+    m_lineEnd = "\n";
+    m_byteOrderMark = data.startsWith(ByteOrderMark);
 
-    for (QByteArray line : data.split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QByteArray t = trimBlanks(line);
-        Line l;
-        if (t.startsWith('[') && t.contains(']')) {
-            Section s;
-            s.name = trimBlanks(t.mid(1, t.lastIndexOf(']') - 1));
-            m_sections.push_back(s);
-            continue;
+    // CR LF, LF and a lone CR each end a line (old editors write CR alone), so
+    // no line, and no value, ever holds a CR or LF.
+    bool lineEndSeen = false;
+    qsizetype at = m_byteOrderMark ? qsizetype(sizeof ByteOrderMark - 1) : 0;
+    while (at < data.size()) {
+        qsizetype end = at;
+        while (end < data.size() && data.at(end) != '\r' && data.at(end) != '\n')
+            ++end;
+        parseLine(data.mid(at, end - at));
+        if (end == data.size())
+            break;
+        const qsizetype endLength = data.at(end) == '\r' && end + 1 < data.size() && data.at(end + 1) == '\n' ? 2 : 1;
+        if (!lineEndSeen) {
+            m_lineEnd = data.mid(end, endLength);
+            lineEndSeen = true;
         }
-        const qsizetype eq = line.indexOf('=');
-        if (!t.isEmpty() && t.front() != ';' && t.front() != '#' && eq >= 0) {
-            l.isEntry = true;
-            l.key = trimBlanks(line.left(eq));
-            l.value = decodeValue(line.mid(eq + 1));
-        } else {
-            l.value = line;
-        }
-        m_sections.back().lines.push_back(l);
+        at = end + endLength;
     }
-    // split() yields one empty piece after a final newline; it is not a line.
-    auto &last = m_sections.back().lines;
-    if (!last.empty() && !last.back().isEntry && last.back().value.isEmpty() && data.endsWith('\n'))
-        last.pop_back();
-    if (data.isEmpty())
-        m_sections.back().lines.clear();
+}
+
+void IniFile::parseLine(const QByteArray &line)
+{
+    const QByteArray t = trimBlanks(line);
+    if (t.startsWith('[') && t.contains(']')) {
+        Section s;
+        s.name = trimBlanks(t.mid(1, t.indexOf(']') - 1));
+        s.header = line;
+        m_sections.push_back(s);
+        return;
+    }
+    Line l;
+    const qsizetype eq = line.indexOf('=');
+    if (!t.isEmpty() && t.front() != ';' && t.front() != '#' && eq >= 0) {
+        l.isEntry = true;
+        l.key = trimBlanks(line.left(eq));
+        l.value = decodeValue(line.mid(eq + 1));
+    } else {
+        l.value = line;
+    }
+    m_sections.back().lines.push_back(l);
 }
 
 const IniFile::Line *IniFile::find(const QByteArray &section, const QByteArray &key) const
@@ -161,11 +178,30 @@ bool IniFile::canHold(const QByteArray &value)
     return !value.contains('\r') && !value.contains('\n');
 }
 
+bool IniFile::canName(const QByteArray &name)
+{
+    for (const char c : name)
+        if (c == '=' || c == ']' || c == '\r' || c == '\n')
+            return false;
+    if (name.isEmpty())
+        return true;
+    const char first = name.front();
+    return first != ';' && first != '#' && first != '[' && !isBlank(first) && !isBlank(name.back());
+}
+
 void IniFile::writeString(const QByteArray &section, const QByteArray &key, const QByteArray &value)
 {
+    const QString nameRule = QStringLiteral("et navn kan ikke inneholde «=», «]» eller linjeskift, ikke begynne "
+                                            "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
+    if (!canName(section))
+        throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
+                                .arg(PlainText(section), m_path, nameRule));
+    if (!canName(key))
+        throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
+                                .arg(PlainText(key), PlainText(section), m_path, nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(QString::fromLocal8Bit(key), QString::fromLocal8Bit(section), m_path));
+                                .arg(PlainText(key), PlainText(section), m_path));
     if (Line *l = find(section, key)) {
         l->value = value;
         return;
@@ -195,17 +231,32 @@ void IniFile::writeBool(const QByteArray &section, const QByteArray &key, bool v
 QByteArray IniFile::serialize() const
 {
     QByteArray out;
+    if (m_byteOrderMark)
+        out += ByteOrderMark;
     for (const Section &s : m_sections) {
         if (s.hasHeader)
-            out += '[' + s.name + "]\n";
+            out += (s.header.isEmpty() ? '[' + s.name + ']' : s.header) + m_lineEnd;
         for (const Line &l : s.lines) {
             if (l.isEntry)
-                out += l.key + '=' + encodeValue(l.value) + '\n';
+                out += l.key + '=' + encodeValue(l.value) + m_lineEnd;
             else
-                out += l.value + '\n';
+                out += l.value + m_lineEnd;
         }
     }
     return out;
+}
+
+std::vector<IniFile::Entry> IniFile::entries() const
+{
+    std::vector<Entry> all;
+    for (const Section &s : m_sections) {
+        if (!s.hasHeader)
+            continue;
+        for (const Line &l : s.lines)
+            if (l.isEntry)
+                all.push_back({s.name, l.key, l.value});
+    }
+    return all;
 }
 
 void IniFile::flush() const
@@ -231,6 +282,44 @@ void IniFile::flush() const
     }
     if (!f.commit())
         fail(f.errorString());
+}
+
+qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at)
+{
+    // No encoding a locale uses needs more than four bytes for a character.
+    for (qsizetype n = 1; n <= 4 && at + n <= bytes.size(); ++n) {
+        const QByteArray piece = bytes.mid(at, n);
+        const QString text = QString::fromLocal8Bit(piece);
+        if (!text.isEmpty() && text.toLocal8Bit() == piece)
+            return n;
+    }
+    return 0;
+}
+
+QString PlainText(const QByteArray &bytes)
+{
+    QString shown;
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype n = LocalCharLength(bytes, at);
+        const QString text = n ? QString::fromLocal8Bit(bytes.mid(at, n)) : QString();
+        bool readable = n > 0;
+        for (const QChar c : text) {
+            const QChar::Category kind = c.category();
+            if (kind == QChar::Other_Control || kind == QChar::Other_Format || kind == QChar::Separator_Line
+                || kind == QChar::Separator_Paragraph)
+                readable = false;
+        }
+        if (readable) {
+            shown += text;
+        } else {
+            for (qsizetype i = at; i < at + qMax<qsizetype>(n, 1); ++i) {
+                const QString hex = QString::number(uchar(bytes.at(i)), 16).rightJustified(2, u'0');
+                shown += QStringLiteral("\\x") + hex.toUpper();
+            }
+        }
+        at += qMax<qsizetype>(n, 1);
+    }
+    return shown;
 }
 
 } // namespace Felles

@@ -15,7 +15,9 @@ namespace Felles {
 // the INI libraries on Debian drop or split values containing NUL or CR.
 //
 // Names match without regard to ASCII letter case. Values are bytes; the file
-// is never decoded.
+// is never decoded. CR LF, LF and a lone CR all end a line; a file is written
+// back with the line ending it used first (LF for a new file) and with its
+// UTF-8 byte-order mark when it had one.
 class IniFile
 {
 public:
@@ -33,14 +35,26 @@ public:
 
     bool hasKey(const QByteArray &section, const QByteArray &key) const;
 
-    // Throws SettingsError, changing nothing, for a value a line-based file
-    // cannot hold (see canHold).
+    // Throws SettingsError, changing nothing, for a name or a value that
+    // would not read back as itself (see canName and canHold).
     void writeString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
     void writeInteger(const QByteArray &section, const QByteArray &key, qint64 value);
     void writeBool(const QByteArray &section, const QByteArray &key, bool value);
 
     // A value with CR or LF would split its line: such values are refused.
     static bool canHold(const QByteArray &value);
+    // A section or key name must read back as the same name from its line:
+    // no '=', ']', CR or LF in it, no ';', '#' or '[' first, no blank first
+    // or last.
+    static bool canName(const QByteArray &name);
+
+    struct Entry {
+        QByteArray section;
+        QByteArray key;
+        QByteArray value;
+    };
+    // Every entry under a section header, in file order.
+    std::vector<Entry> entries() const;
 
     // Writes the memory copy to path atomically (temporary file, then rename).
     // On failure throws SettingsError naming the file and the reason; the file
@@ -62,11 +76,15 @@ private:
     };
     struct Section {
         QByteArray name;
+        // The header line as read, written back unchanged so that nothing
+        // after its ']' is lost; empty for a section made by writeString.
+        QByteArray header;
         bool hasHeader = true; // false only for lines before the first header
         std::vector<Line> lines;
     };
 
     void parse(const QByteArray &data);
+    void parseLine(const QByteArray &line);
     const Line *find(const QByteArray &section, const QByteArray &key) const;
     Line *find(const QByteArray &section, const QByteArray &key)
     {
@@ -76,7 +94,19 @@ private:
 
     QString m_path;
     std::vector<Section> m_sections;
+    QByteArray m_lineEnd = "\n";
+    bool m_byteOrderMark = false;
     bool m_ownerOnly = false;
 };
+
+// Bytes from a file or the system as a message may show them: read with the
+// locale's encoding, with every byte it cannot read and every control or
+// format character written as \xNN, so a line break or a NUL shows as what
+// it is.
+QString PlainText(const QByteArray &bytes);
+
+// How many bytes at bytes[at] the locale's encoding reads as one character
+// and writes back as the same bytes; 0 when it cannot read one there.
+qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at);
 
 } // namespace Felles

@@ -48,6 +48,8 @@ private slots:
     void userNamesThatLeaveTheFolderAreRefused_data();
     void userNamesThatLeaveTheFolderAreRefused();
     void recordFolderAddsTheSeparator();
+    void userFilesAreNamedByTheNamesOwnBytes();
+    void refusedUserNameIsShownAsPlainText();
 
 private:
     QString m_home;
@@ -277,6 +279,11 @@ void TestFelles::userNamesThatLeaveTheFolderAreRefused_data()
     QTest::newRow("backslash") << QByteArray("a\\b");
     QTest::newRow("dot") << QByteArray(".");
     QTest::newRow("dot dot") << QByteArray("..");
+    // The shared file, readable by everyone, would get the POP3 password.
+    QTest::newRow("korvelin") << QByteArray("korvelin");
+    QTest::newRow("Korvelin") << QByteArray("Korvelin");
+    QTest::newRow("KORVELIN") << QByteArray("KORVELIN");
+    QTest::newRow("korvelın, dotless i") << QByteArray("korvel\xC4\xB1n");
 }
 
 void TestFelles::userNamesThatLeaveTheFolderAreRefused()
@@ -298,6 +305,38 @@ void TestFelles::recordFolderAddsTheSeparator()
     QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
     QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "mail_folder"), QByteArray("/var/mail/"));
     QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "none_folder", "absent"), QByteArray());
+}
+
+void TestFelles::userFilesAreNamedByTheNamesOwnBytes()
+{
+    // Two names in Latin-1 bytes, which the locale (UTF-8) cannot read.
+    const QByteArray names[] = {"s\xE5ra", "s\xF8ra"};
+    StoreFixture store(names[0]);
+    for (const QByteArray &name : names) {
+        store.identity->userName = name;
+        Felles::UserNameCache.clear();
+        Felles::UseUserSettings();
+        Felles::SettingsFile->writeString("Pop3", "ServerUser", name);
+        Felles::UseSharedSettings();
+    }
+    QCOMPARE(Felles::UserIniPath(), Felles::ConfigDir + "S\xF8RA.INI");
+    QEXPECT_FAIL("", "the settings file is opened by a QString path, which turns bytes the locale cannot read into "
+                     "U+FFFD", Abort);
+    QVERIFY(::access((Felles::ConfigDir + "S\xE5RA.INI").constData(), F_OK) == 0);
+    QVERIFY(::access((Felles::ConfigDir + "S\xF8RA.INI").constData(), F_OK) == 0);
+}
+
+void TestFelles::refusedUserNameIsShownAsPlainText()
+{
+    StoreFixture store("ola/\n<b>x\xE5");
+    try {
+        Felles::UseUserSettings();
+        QFAIL("the name should have been refused");
+    } catch (const Felles::SettingsError &e) {
+        QCOMPARE(e.text(), QStringLiteral("Brukernavnet «OLA/\\x0A<B>X\\xE5» kan ikke brukes som navn på en "
+                                          "innstillingsfil i %1.")
+                               .arg(QFile::decodeName(Felles::ConfigDir)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFelles)

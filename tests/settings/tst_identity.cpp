@@ -44,6 +44,15 @@ void TestIdentity::userName_data()
     QTest::newRow("Norwegian letters") << true << QByteArray("bjørn.åsen") << QByteArray("<unset>")
                                        << QByteArray("bjørn.åsen") << QByteArray("BJØRN.ÅSEN")
                                        << QByteArray("BJØRN.ÅSEN.INI");
+    // Bytes the locale (UTF-8 here) cannot read are kept as they are, so two
+    // such names never end up as the same file name.
+    QTest::newRow("Latin-1 å") << true << QByteArray("s\xE5ra") << QByteArray("<unset>") << QByteArray("s\xE5ra")
+                               << QByteArray("S\xE5RA") << QByteArray("S\xE5RA.INI");
+    QTest::newRow("Latin-1 ø") << true << QByteArray("s\xF8ra") << QByteArray("<unset>") << QByteArray("s\xF8ra")
+                               << QByteArray("S\xF8RA") << QByteArray("S\xF8RA.INI");
+    QTest::newRow("UTF-8 beside a stray byte") << true << QByteArray("\xC3\xA5s\xC3") << QByteArray("<unset>")
+                                               << QByteArray("\xC3\xA5s\xC3") << QByteArray("\xC3\x85S\xC3")
+                                               << QByteArray("\xC3\x85S\xC3.INI");
     QTest::newRow("key without name") << true << QByteArray() << QByteArray("fromenv") << QByteArray()
                                       << QByteArray() << QByteArray(".INI");
     QTest::newRow("no key, USERNAME set") << false << QByteArray() << QByteArray("Per") << QByteArray("Per")

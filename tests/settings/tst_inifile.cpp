@@ -18,6 +18,15 @@ QByteArray reversed(QByteArray s)
     std::reverse(s.begin(), s.end());
     return s;
 }
+
+// What a file reads as: one "section/key=value" line per entry, in file order.
+QByteArray readAs(const IniFile &f)
+{
+    QByteArray text;
+    for (const IniFile::Entry &e : f.entries())
+        text += e.section + '/' + e.key + '=' + e.value + '\n';
+    return text;
+}
 } // namespace
 
 class TestIniFile : public QObject
@@ -31,7 +40,12 @@ private slots:
     void namesMatchWithoutLetterCase();
     void lineBreaksAreRefusedAndNothingChanges_data();
     void lineBreaksAreRefusedAndNothingChanges();
+    void namesReadBackOrAreRefused_data();
+    void namesReadBackOrAreRefused();
     void handEditedFileIsReadConventionally();
+    void foreignFilesReadAndRewrite_data();
+    void foreignFilesReadAndRewrite();
+    void newLinesTakeTheFilesOwnForm();
     void brokenFilesLoadWithoutCrashing_data();
     void brokenFilesLoadWithoutCrashing();
     void unknownKeysAndCommentsSurviveRewrites();
@@ -125,6 +139,57 @@ void TestIniFile::lineBreaksAreRefusedAndNothingChanges()
     QCOMPARE(f.serialize(), before);
 }
 
+void TestIniFile::namesReadBackOrAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("equals sign") << QByteArray("a=b") << false;
+    QTest::newRow("closing bracket") << QByteArray("a]b") << false;
+    QTest::newRow("LF") << QByteArray("a\nb") << false;
+    QTest::newRow("CR") << QByteArray("a\rb") << false;
+    QTest::newRow("section injection") << QByteArray("x]\n[Smtp") << false;
+    QTest::newRow("leading semicolon") << QByteArray(";a") << false;
+    QTest::newRow("leading hash") << QByteArray("#a") << false;
+    QTest::newRow("leading bracket") << QByteArray("[a") << false;
+    QTest::newRow("leading space") << QByteArray(" a") << false;
+    QTest::newRow("trailing tab") << QByteArray("a\t") << false;
+    QTest::newRow("empty") << QByteArray() << true;
+    QTest::newRow("markers inside") << QByteArray("a;b#c[d") << true;
+    QTest::newRow("inner space") << QByteArray("a b") << true;
+    QTest::newRow("Norwegian UTF-8") << QByteArray("Innstillinger æøå") << true;
+    QTest::newRow("Latin-1 byte and NUL") << QByteArray("s\xE5\0x", 4) << true;
+}
+
+void TestIniFile::namesReadBackOrAreRefused()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, allowed);
+    QCOMPARE(IniFile::canName(name), allowed);
+    const QString p = path("names.ini");
+    QFile::remove(p);
+    IniFile f(p);
+    f.writeString("S", "Key", "old");
+    if (allowed) {
+        f.writeString(name, "Key", "v1");
+        f.writeString("S", name, "v2");
+        f.flush();
+        QCOMPARE(readAs(IniFile(p)), "S/Key=old\nS/" + name + "=v2\n" + name + "/Key=v1\n");
+        return;
+    }
+    const QByteArray before = f.serialize();
+    for (const auto &[section, key] : {std::pair{name, QByteArray("Key")}, std::pair{QByteArray("S"), name}}) {
+        try {
+            f.writeString(section, key, "v");
+            QFAIL("the name should have been refused");
+        } catch (const SettingsError &e) {
+            // The name is shown, with its control bytes made visible.
+            QVERIFY2(!e.text().contains('\n') && !e.text().contains('\r'), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(p), qPrintable(e.text()));
+        }
+    }
+    QCOMPARE(f.serialize(), before);
+}
+
 void TestIniFile::handEditedFileIsReadConventionally()
 {
     const QString p = path("hand.ini");
@@ -143,6 +208,70 @@ void TestIniFile::handEditedFileIsReadConventionally()
     QCOMPARE(f.readString("Pop3", "ServerUser"), QByteArray(" ola "));
     QCOMPARE(f.readString("Pop3", "Empty", "absent"), QByteArray());
     QVERIFY(!f.hasKey("Pop3", "; ServerUser"));
+}
+
+void TestIniFile::foreignFilesReadAndRewrite_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("entries");
+    QTest::addColumn<QByteArray>("rewritten"); // "=" when byte for byte the same
+
+    QTest::newRow("CR only")
+        << QByteArray("[Pop3]\rServerName=mail.example\rServerUser=kari\r[Smtp]\rServerName=smtp\r")
+        << QByteArray("Pop3/ServerName=mail.example\nPop3/ServerUser=kari\nSmtp/ServerName=smtp\n") << QByteArray("=");
+    QTest::newRow("mixed endings take the first")
+        << QByteArray("[Pop3]\r\nA=1\nB=2\rC=3\r\n\n[Smtp]\rD=4")
+        << QByteArray("Pop3/A=1\nPop3/B=2\nPop3/C=3\nSmtp/D=4\n")
+        << QByteArray("[Pop3]\r\nA=1\r\nB=2\r\nC=3\r\n\r\n[Smtp]\r\nD=4\r\n");
+    QTest::newRow("byte-order mark")
+        << QByteArray("\xEF\xBB\xBF[Pop3]\r\nServerName=mail\r\n") << QByteArray("Pop3/ServerName=mail\n")
+        << QByteArray("=");
+    QTest::newRow("comment after a header")
+        << QByteArray("  [Pop3] ; incoming mail\nServerName=x\n") << QByteArray("Pop3/ServerName=x\n")
+        << QByteArray("=");
+    QTest::newRow("comment with brackets after a header")
+        << QByteArray("[Pop3] ; see [notes]\nServerName=x\n") << QByteArray("Pop3/ServerName=x\n") << QByteArray("=");
+    QTest::newRow("text after a header")
+        << QByteArray("[Smtp]extra=1\nServerName=y\n") << QByteArray("Smtp/ServerName=y\n") << QByteArray("=");
+    QTest::newRow("value ending in CR")
+        << QByteArray("[Pop3]\r\nServerName=mail\r\r\nServerUser=kari\r\n")
+        << QByteArray("Pop3/ServerName=mail\nPop3/ServerUser=kari\n")
+        << QByteArray("[Pop3]\r\nServerName=mail\r\n\r\nServerUser=kari\r\n");
+    QTest::newRow("value ending in tab and CR")
+        << QByteArray("[Pop3]\nServerUser=ola\t\r\r\nServerName=m\n")
+        << QByteArray("Pop3/ServerUser=ola\nPop3/ServerName=m\n")
+        << QByteArray("[Pop3]\nServerUser=ola\n\nServerName=m\n");
+    QTest::newRow("quoted value, CR only")
+        << QByteArray("[Pop3]\rServerUser=\" ola \"\r\r") << QByteArray("Pop3/ServerUser= ola \n") << QByteArray("=");
+    QTest::newRow("no line end at all") << QByteArray("[Pop3]") << QByteArray() << QByteArray("[Pop3]\n");
+}
+
+void TestIniFile::foreignFilesReadAndRewrite()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, entries);
+    QFETCH(QByteArray, rewritten);
+    if (rewritten == "=")
+        rewritten = content;
+    const QString p = path("foreign.ini");
+    writeAll(p, content);
+    IniFile f(p);
+    QCOMPARE(readAs(f), entries);
+    f.flush();
+    QCOMPARE(readAll(p), rewritten);
+    QCOMPARE(readAs(IniFile(p)), entries);
+}
+
+void TestIniFile::newLinesTakeTheFilesOwnForm()
+{
+    const QString p = path("own-form.ini");
+    writeAll(p, "\xEF\xBB\xBF[Pop3] ; incoming\rServerName=old\r");
+    IniFile f(p);
+    f.writeString("Pop3", "ServerName", "new");
+    f.writeString("pop3", "ServerUser", "kari");
+    f.writeString("Smtp", "ServerName", "smtp");
+    QCOMPARE(f.serialize(),
+             QByteArray("\xEF\xBB\xBF[Pop3] ; incoming\rServerName=new\rServerUser=kari\r\r[Smtp]\rServerName=smtp\r"));
 }
 
 void TestIniFile::brokenFilesLoadWithoutCrashing_data()
