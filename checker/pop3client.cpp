@@ -179,6 +179,7 @@ struct Pop3Client::Session
     char error[CURL_ERROR_SIZE] = {};
     QString where;           // "host:port" for messages
     bool tls = false;
+    bool numericHost = false; // an address: no name to look up
     bool greeted = false;    // a first line came from the server
     bool notPop3 = false;    // ... and it was no POP3 greeting
     bool loggedIn = false;
@@ -365,6 +366,8 @@ void Pop3Client::connect()
     auto session = std::make_unique<Session>();
     Session &s = *session;
     s.tls = port == m_tlsPort;
+    s.numericHost = host.startsWith('[')
+        || std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
     s.where = (host.startsWith('[') ? local(host) : local(m_host)) + QLatin1Char(':') + QString::number(port);
     s.curl = curl_easy_init();
     s.waiter = curl_multi_init();
@@ -390,6 +393,9 @@ void Pop3Client::connect()
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Session::onDebug);
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &s);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup that runs out of time is abandoned, not awaited: without
+    // this, libcurl waits for the system's resolver however long it takes.
+    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
     // The mail server is reached directly, whatever proxy the environment names.
     curl_easy_setopt(c, CURLOPT_PROXY, "");
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(m_connectTimeout.count()));
@@ -487,7 +493,12 @@ QString Pop3Client::timeoutText(const Session &s) const
     curl_easy_getinfo(s.curl, s.tls ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T, &connectTime);
     if (connectTime == 0) {
         curl_off_t tcpTime = 0;
+        curl_off_t lookupTime = 0;
         curl_easy_getinfo(s.curl, CURLINFO_CONNECT_TIME_T, &tcpTime);
+        curl_easy_getinfo(s.curl, CURLINFO_NAMELOOKUP_TIME_T, &lookupTime);
+        if (tcpTime == 0 && lookupTime == 0 && !s.numericHost)
+            return QStringLiteral("Navneoppslaget for POP3-serveren %1 ble ikke ferdig innen %2.")
+                .arg(s.where, seconds(now - s.started));
         if (tcpTime == 0 || !s.tls)
             return QStringLiteral("Fikk ikke kontakt med POP3-serveren %1 innen %2.").arg(s.where, seconds(now - s.started));
         return QStringLiteral("POP3-serveren %1 fullførte ikke TLS-oppkoblingen innen %2.")

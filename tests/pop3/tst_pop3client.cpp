@@ -83,6 +83,7 @@ private slots:
     void ipv6LiteralGoesInBrackets();
     void portZeroMeansStandardPort();
     void unresolvableName();
+    void silentNameServer();
     void notConnected();
     void wrongPasswordCarriesServerText();
     void tlsWithUntrustedCertificateFails();
@@ -405,6 +406,39 @@ void TestPop3Client::unresolvableName()
     client.setPassword("hemmelig");
     const QString text = check(client);
     QCOMPARE(text, QStringLiteral("Fant ikke POP3-serveren mail.korvelin.invalid:110: navnet kunne ikke slås opp."));
+}
+
+void TestPop3Client::silentNameServer()
+{
+    // Only inside the namespace that CTest makes for it
+    // (pop3_client_silent_name_server): there the resolver asks 127.0.0.1:53.
+    if (qgetenv("KORVELIN_SILENT_NAME_SERVER") != "1")
+        QSKIP("runs only in a namespace of its own (test pop3_client_silent_name_server)");
+    QFile resolver(QStringLiteral("/etc/resolv.conf"));
+    QVERIFY(resolver.open(QIODevice::ReadOnly));
+    QCOMPARE(resolver.readAll().trimmed(), QByteArray("nameserver 127.0.0.1"));
+
+    // Queries reach this socket and stay unread.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(53);
+    QVERIFY(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+
+    Pop3Client client;
+    client.setTimeouts(1000ms, 1s, 2000ms, 300ms);
+    client.setHost("mail.korvelin.invalid");
+    client.setUserName("kari");
+    client.setPassword("hemmelig");
+    QElapsedTimer timer;
+    timer.start();
+    const QString text = check(client);
+    const qint64 elapsed = timer.elapsed();
+    ::close(fd);
+    // The resolver alone would wait 10 s (5 s, twice).
+    QVERIFY2(elapsed < 2500, qPrintable(QStringLiteral("%1 ms: %2").arg(elapsed).arg(text)));
+    QCOMPARE(text, QStringLiteral("Navneoppslaget for POP3-serveren mail.korvelin.invalid:110 ble ikke ferdig innen 1 sekund."));
 }
 
 void TestPop3Client::notConnected()
