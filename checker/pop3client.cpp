@@ -32,19 +32,28 @@ QString local(const QByteArray &bytes)
     return QString::fromLocal8Bit(bytes);
 }
 
-// A server's line as the user may see it: no line end, no control bytes,
-// bounded length.
+// A server's line as the user may see it: one line of plain characters,
+// bounded in length. Control characters, line and paragraph separators and
+// the marks that reorder text become '?'.
 QString quote(QByteArray line)
 {
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    for (char &c : line) {
-        if (uchar(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
     QString text = QString::fromUtf8(line);
-    if (text.size() > QuoteLimit)
-        text = text.left(QuoteLimit) + QChar(0x2026);
+    for (QChar &c : text) {
+        const ushort u = c.unicode();
+        const bool reorders = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+        const QChar::Category category = c.category();
+        if (reorders || category == QChar::Other_Control || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph)
+            c = QLatin1Char('?');
+    }
+    if (text.size() > QuoteLimit) {
+        text.truncate(QuoteLimit);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+        text += QChar(0x2026);
+    }
     return text;
 }
 

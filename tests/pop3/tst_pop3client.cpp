@@ -239,7 +239,8 @@ void TestPop3Client::boundsAndReasons_data()
                                     << QStringList{"lukket forbindelsen uten å svare på STAT."};
 
     // Server text reaches the message whole, as the characters it was sent
-    // as, markup and all; only its length is limited.
+    // as, markup and all; only its length and its invisible characters are
+    // limited.
     const QByteArray markup = "-ERR <a href=\"http://example.invalid/\"><font size=7 color=red>Passordet er "
                               "utl\xc3\xb8pt - klikk her</font></a>";
     QTest::newRow("markup -ERR on PASS") << with([&](Script &s) { s.passReply = markup + "\r\n"; }) << false << usual
@@ -247,6 +248,9 @@ void TestPop3Client::boundsAndReasons_data()
                                                         ": " + QString::fromUtf8(markup)};
     QTest::newRow("markup -ERR on STAT") << with([&](Script &s) { s.statReply = markup + "\r\n"; }) << false << usual
                                          << QStringList{"avviste STAT: " + QString::fromUtf8(markup)};
+    QTest::newRow("reordering marks in -ERR on STAT") << with([](Script &s) {
+        s.statReply = "-ERR \xe2\x80\xae" "abc\xe2\x80\xa8" "def\x7f\r\n";
+    }) << false << usual << QStringList{"avviste STAT: -ERR ?abc?def?"};
     QTest::newRow("long -ERR on PASS") << with([](Script &s) { s.passReply = "-ERR " + QByteArray(400, 'x') + "\r\n"; })
                                        << false << usual
                                        << QStringList{": -ERR " + QString(195, QLatin1Char('x')) + QChar(0x2026)};
