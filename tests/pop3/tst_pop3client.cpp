@@ -196,8 +196,8 @@ void TestPop3Client::boundsAndReasons_data()
     QTest::newRow("silent QUIT late in the check") << with([](Script &s) {
         s.quitReply.clear();
         s.slowOnly = "STAT";
-        s.delay = 700ms;
-    }) << false << QList<int>{2000, 2, 1000, 1500} << QStringList();
+        s.delay = 1000ms;
+    }) << false << QList<int>{2000, 2, 1500, 1500} << QStringList();
 
     // The silence counts from STAT and is what the message says.
     QTest::newRow("silent after STAT") << with([](Script &s) { s.statReply.clear(); }) << false << usual
