@@ -35,11 +35,13 @@ public:
 class Pop3Client
 {
 public:
-    // Every check ends within bounded time: the TCP connection, the greeting
-    // and the login must be done within ConnectTimeout; each answer must come
-    // within ResponseTimeout of the request it answers; the answer to QUIT is
-    // awaited for QuitTimeout at most; and the whole check, from connect()
-    // to the end of disconnect(), takes no longer than CheckTimeout.
+    // Every check ends within bounded time: the name lookup, the TCP
+    // connection, the greeting and the login must be done within
+    // ConnectTimeout; each answer must come within ResponseTimeout of the
+    // request it answers; the answer to QUIT is awaited for QuitTimeout at
+    // most; and the whole check, counted from the start of connect() to the
+    // end of disconnect(), takes no longer than CheckTimeout (a disconnect()
+    // that comes later says QUIT without waiting for the answer).
     static constexpr std::chrono::milliseconds ConnectTimeout{10'000};
     static constexpr std::chrono::seconds ResponseTimeout{15};
     static constexpr std::chrono::milliseconds CheckTimeout{30'000};
