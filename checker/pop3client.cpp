@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -31,31 +32,64 @@ QString local(const QByteArray &bytes)
     return QString::fromLocal8Bit(bytes);
 }
 
-// A server's line as the user may see it: no line end, no control bytes,
-// bounded length.
+// A server's line as the user may see it: one line of plain characters,
+// bounded in length. Control characters, line and paragraph separators and
+// the marks that reorder text become '?'.
 QString quote(QByteArray line)
 {
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    for (char &c : line) {
-        if (uchar(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
     QString text = QString::fromUtf8(line);
-    if (text.size() > QuoteLimit)
-        text = text.left(QuoteLimit) + QChar(0x2026);
+    for (QChar &c : text) {
+        const ushort u = c.unicode();
+        const bool reorders = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+        const QChar::Category category = c.category();
+        if (reorders || category == QChar::Other_Control || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph)
+            c = QLatin1Char('?');
+    }
+    if (text.size() > QuoteLimit) {
+        text.truncate(QuoteLimit);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+        text += QChar(0x2026);
+    }
     return text;
 }
 
-QString seconds(qint64 n)
+// A span of time as the user reads it: whole seconds, tenths below one.
+QString seconds(Clock::duration d)
 {
+    const double s = std::chrono::duration<double>(d).count();
+    if (s < 0.95)
+        return QStringLiteral("0,%1 sekunder").arg(std::max(1L, std::lround(s * 10)));
+    const long n = std::lround(s);
     return n == 1 ? QStringLiteral("1 sekund") : QStringLiteral("%1 sekunder").arg(n);
 }
 
-qint64 roundedSeconds(Clock::duration d)
+// The system's reason for a socket error; the common ones in Norwegian.
+QString systemReason(long osErrno)
 {
-    const double s = std::chrono::duration<double>(d).count();
-    return std::max<qint64>(1, qint64(std::llround(s)));
+    const std::error_code code(int(osErrno), std::system_category());
+    if (code == std::errc::connection_refused)
+        return QStringLiteral("maskinen avviste tilkoblingen (ingen tjeneste lytter på porten)");
+    if (code == std::errc::network_unreachable)
+        return QStringLiteral("nettverket kan ikke nås");
+    if (code == std::errc::host_unreachable)
+        return QStringLiteral("maskinen kan ikke nås");
+    if (code == std::errc::timed_out)
+        return QStringLiteral("maskinen svarte ikke");
+    if (code == std::errc::connection_reset || code == std::errc::connection_aborted)
+        return QStringLiteral("forbindelsen ble brutt");
+    return local(QByteArray::fromStdString(code.message()));
+}
+
+// Whether a socket error means that the other side ended the connection.
+bool isClosedByPeer(long osErrno)
+{
+    const std::error_code code(int(osErrno), std::system_category());
+    return code == std::errc::connection_reset || code == std::errc::connection_aborted
+        || code == std::errc::broken_pipe;
 }
 
 bool isHostByte(uchar c)
@@ -125,11 +159,11 @@ void checkCredential(const QByteArray &value, const QString &what)
                             .arg(what));
 }
 
-// The POP3 commands libcurl may send, so that SASL continuation lines (which
+// The POP3 commands libcurl may send while logging in, so that SASL continuation lines (which
 // carry credentials) are never taken for one.
 bool isCommand(const QByteArray &verb)
 {
-    static const char *const commands[] = {"CAPA", "USER", "PASS", "AUTH", "APOP", "STLS", "STAT"};
+    static const char *const commands[] = {"CAPA", "USER", "PASS", "AUTH", "APOP", "STLS"};
     for (const char *c : commands) {
         if (verb == c)
             return true;
@@ -139,20 +173,33 @@ bool isCommand(const QByteArray &verb)
 
 } // namespace
 
-// One connection: the libcurl handle and what its callbacks saw. It outlives
-// curl_easy_perform because curl_easy_cleanup still says QUIT through it.
+// One connection: the libcurl handle and what its callbacks saw. libcurl
+// connects and logs in (CURLOPT_CONNECT_ONLY); STAT and QUIT are said here,
+// over the same connection, because libcurl 7.88 waits for the answer to
+// its own QUIT as long as the response time-out allows, ignoring the
+// whole-check bound, and restarts that wait's clock when it sends QUIT.
 struct Pop3Client::Session
 {
+    enum class Io { Ok, TimedOut, Closed, Overlong, Failed };
+
     CURL *curl = nullptr;
+    CURLM *waiter = nullptr; // waits on the socket, portably; holds no transfer
+    curl_socket_t socket = CURL_SOCKET_BAD;
     char error[CURL_ERROR_SIZE] = {};
     QString where;           // "host:port" for messages
+    bool tls = false;
+    bool numericHost = false; // an address: no name to look up
+    bool greeted = false;    // a first line came from the server
+    bool notPop3 = false;    // ... and it was no POP3 greeting
+    bool loggedIn = false;
     QByteArray lastLine;     // the latest whole line from the server
     QByteArray lastErrLine;  // the latest "-ERR" line
-    QByteArray lastCommand;  // the latest command verb sent, QUIT aside
-    bool quitting = false;   // QUIT sent: what follows is no answer to the check
+    QByteArray lastCommand;  // the latest command verb sent
     bool overlong = false;
     Clock::time_point started = Clock::now();
-    Clock::time_point lastActivity = started;
+    Clock::time_point lastRequest = started;
+    QByteArray pending;      // read from the server, not yet taken as a line
+    CURLcode ioError = CURLE_OK;
     qint64 count = 0;
     qint64 size = 0;
 
@@ -160,15 +207,87 @@ struct Pop3Client::Session
     {
         if (curl)
             curl_easy_cleanup(curl);
+        if (waiter)
+            curl_multi_cleanup(waiter);
+    }
+
+    // Waits until the socket is ready (CURL_WAIT_POLLIN or _POLLOUT) or the
+    // deadline has passed; false on the latter.
+    bool waitFor(short events, Clock::time_point deadline)
+    {
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            curl_waitfd fd{socket, events, 0};
+            int ready = 0;
+            const int ms = int(std::min<std::chrono::milliseconds::rep>(left.count(), 60'000));
+            if (curl_multi_wait(waiter, &fd, 1, ms, &ready) != CURLM_OK || ready > 0)
+                return true; // the next send or receive says what happened
+        }
+    }
+
+    // Sends one command line; the silence clock starts when it is out.
+    Io send(const QByteArray &command, Clock::time_point deadline)
+    {
+        const QByteArray line = command + "\r\n";
+        lastCommand = command;
+        lastRequest = Clock::now();
+        qsizetype done = 0;
+        while (done < line.size()) {
+            size_t n = 0;
+            const CURLcode result = curl_easy_send(curl, line.constData() + done, size_t(line.size() - done), &n);
+            if (result == CURLE_AGAIN) {
+                if (!waitFor(CURL_WAIT_POLLOUT, deadline))
+                    return Io::TimedOut;
+                continue;
+            }
+            if (result != CURLE_OK) {
+                ioError = result;
+                return Io::Failed;
+            }
+            done += qsizetype(n);
+        }
+        lastRequest = Clock::now();
+        return Io::Ok;
+    }
+
+    // Reads one line (LF or CR LF at its end) by the deadline. Bytes that
+    // trickle in do not move the deadline.
+    Io readLine(Clock::time_point deadline, QByteArray *line)
+    {
+        for (;;) {
+            const qsizetype end = pending.indexOf('\n');
+            if (end >= 0) {
+                *line = pending.left(end + 1);
+                pending.remove(0, end + 1);
+                lastLine = *line;
+                return qsizetype(line->size()) > LineLimit ? Io::Overlong : Io::Ok;
+            }
+            if (pending.size() > LineLimit)
+                return Io::Overlong;
+            char chunk[1024];
+            size_t n = 0;
+            const CURLcode result = curl_easy_recv(curl, chunk, sizeof chunk, &n);
+            if (result == CURLE_OK && n == 0)
+                return Io::Closed;
+            if (result == CURLE_OK) {
+                pending.append(chunk, qsizetype(n));
+                continue;
+            }
+            if (result != CURLE_AGAIN) {
+                ioError = result;
+                return Io::Failed;
+            }
+            if (!waitFor(CURL_WAIT_POLLIN, deadline))
+                return Io::TimedOut;
+        }
     }
 
     static size_t onHeader(char *data, size_t size, size_t n, void *user)
     {
         auto *s = static_cast<Session *>(user);
         const size_t length = size * n;
-        if (s->quitting)
-            return length;
-        s->lastActivity = Clock::now();
         if (qsizetype(length) > LineLimit) {
             s->overlong = true;
             return 0; // abandons the transfer
@@ -176,30 +295,31 @@ struct Pop3Client::Session
         s->lastLine = QByteArray(data, qsizetype(length));
         if (s->lastLine.startsWith("-ERR"))
             s->lastErrLine = s->lastLine;
+        if (!s->greeted) {
+            s->greeted = true;
+            // libcurl would wait for a POP3 status line until its time-out;
+            // whatever else answers on this port, say so at once.
+            if (!s->lastLine.startsWith("+OK") && !s->lastLine.startsWith("-ERR")) {
+                s->notPop3 = true;
+                return 0;
+            }
+        }
         return length;
-    }
-
-    static size_t onBody(char *, size_t size, size_t n, void *)
-    {
-        return size * n; // STAT has no body; discard anything that comes
     }
 
     static int onDebug(CURL *, curl_infotype type, char *data, size_t size, void *user)
     {
         auto *s = static_cast<Session *>(user);
         if (type == CURLINFO_HEADER_OUT) {
-            s->lastActivity = Clock::now();
             QByteArray verb(data, qsizetype(std::min<size_t>(size, 8)));
             const qsizetype end = verb.indexOf(' ') >= 0 ? verb.indexOf(' ') : verb.indexOf('\r');
             if (end >= 0)
                 verb.truncate(end);
             verb = verb.toUpper();
-            // libcurl says QUIT on its own when it gives up on a connection,
-            // before curl_easy_perform returns: keep the failed step's answer.
-            if (verb == "QUIT")
-                s->quitting = true;
-            else if (isCommand(verb) && !s->quitting)
+            if (isCommand(verb)) {
                 s->lastCommand = verb;
+                s->lastRequest = Clock::now();
+            }
         } else if (type == CURLINFO_TEXT) {
             // libcurl clips a line longer than half its buffer and goes on.
             static const char clipped[] = "Excessive server response line length";
@@ -223,11 +343,12 @@ bool Pop3Client::connected() const
 }
 
 void Pop3Client::setTimeouts(std::chrono::milliseconds connect, std::chrono::seconds response,
-                             std::chrono::milliseconds check)
+                             std::chrono::milliseconds check, std::chrono::milliseconds quit)
 {
     m_connectTimeout = connect;
     m_responseTimeout = response;
     m_checkTimeout = check;
+    m_quitTimeout = quit;
 }
 
 void Pop3Client::connect()
@@ -251,15 +372,18 @@ void Pop3Client::connect()
     checkCredential(m_user, QStringLiteral("Brukernavnet"));
     checkCredential(m_password, QStringLiteral("Passordet"));
 
-    const bool tls = port == m_tlsPort;
     auto session = std::make_unique<Session>();
     Session &s = *session;
+    s.tls = port == m_tlsPort;
+    s.numericHost = host.startsWith('[')
+        || std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
     s.where = (host.startsWith('[') ? local(host) : local(m_host)) + QLatin1Char(':') + QString::number(port);
     s.curl = curl_easy_init();
-    if (!s.curl)
+    s.waiter = curl_multi_init();
+    if (!s.curl || !s.waiter)
         throw Pop3Error(QStringLiteral("POP3-klienten kunne ikke startes (libcurl)."));
 
-    const QByteArray url = QByteArray(tls ? "pop3s://" : "pop3://") + host + ':' + QByteArray::number(port) + '/';
+    const QByteArray url = QByteArray(s.tls ? "pop3s://" : "pop3://") + host + ':' + QByteArray::number(port) + '/';
     CURL *c = s.curl;
     curl_easy_setopt(c, CURLOPT_URL, url.constData());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "pop3,pop3s");
@@ -267,12 +391,10 @@ void Pop3Client::connect()
     // Credentials travel outside the URL, so no character in them is special.
     curl_easy_setopt(c, CURLOPT_USERNAME, m_user.constData());
     curl_easy_setopt(c, CURLOPT_PASSWORD, m_password.constData());
-    // STAT is a one-line answer: without NOBODY libcurl waits for a body.
-    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, "STAT");
-    curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    // libcurl stops after the login and never says QUIT on this connection.
+    curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Session::onHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &s);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Session::onBody);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, s.error);
     // The debug channel tells which command an answer belongs to; nothing of
     // it is printed or kept beyond the command's name.
@@ -280,12 +402,15 @@ void Pop3Client::connect()
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Session::onDebug);
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &s);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup that runs out of time is abandoned, not awaited: without
+    // this, libcurl waits for the system's resolver however long it takes.
+    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
     // The mail server is reached directly, whatever proxy the environment names.
     curl_easy_setopt(c, CURLOPT_PROXY, "");
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(m_connectTimeout.count()));
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_responseTimeout.count()));
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(m_checkTimeout.count()));
-    if (tls) {
+    if (s.tls) {
         curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
         if (!m_caFile.isEmpty()) {
@@ -296,16 +421,118 @@ void Pop3Client::connect()
         curl_easy_setopt(c, CURLOPT_USE_SSL, long(CURLUSESSL_NONE));
     }
 
-    s.started = s.lastActivity = Clock::now();
+    s.started = s.lastRequest = Clock::now();
     const CURLcode result = curl_easy_perform(c);
-    if (result != CURLE_OK || s.overlong)
+    if (result != CURLE_OK || s.overlong || s.notPop3)
         fail(s, result);
+    s.loggedIn = true;
+    if (curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &s.socket) != CURLE_OK || s.socket == CURL_SOCKET_BAD)
+        throw Pop3Error(QStringLiteral("POP3-klienten mistet forbindelsen til %1 etter innloggingen.").arg(s.where));
+
+    askStat(s);
+    m_session = std::move(session);
+}
+
+// STAT within the response time-out and the whole check's bound. A server
+// that answered but refused or garbled the answer is still told QUIT.
+void Pop3Client::askStat(Session &s)
+{
+    using Io = Session::Io;
+    const Clock::time_point end = s.started + m_checkTimeout;
+    QByteArray line;
+    Io io = s.send("STAT", end);
+    if (io == Io::Ok)
+        io = s.readLine(std::min(s.lastRequest + m_responseTimeout, end), &line);
+    switch (io) {
+    case Io::Ok:
+        break;
+    case Io::TimedOut:
+        throw Pop3Error(timeoutText(s));
+    case Io::Overlong:
+        throw Pop3Error(QStringLiteral("Ugyldig svar på STAT fra POP3-serveren %1: en svarlinje er lengre enn %2 byte.")
+                            .arg(s.where)
+                            .arg(LineLimit));
+    case Io::Closed:
+        throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
+    case Io::Failed: {
+        long osErrno = 0;
+        curl_easy_getinfo(s.curl, CURLINFO_OS_ERRNO, &osErrno);
+        if (isClosedByPeer(osErrno))
+            throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
+        throw Pop3Error(QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt ved STAT: %2")
+                            .arg(s.where, osErrno ? systemReason(osErrno)
+                                                  : QString::fromUtf8(curl_easy_strerror(s.ioError))));
+    }
+    }
 
     QString reason;
-    if (!parseStatReply(s.lastLine, &s.count, &s.size, &reason))
+    if (line.startsWith("-ERR")) {
+        quit(s);
+        throw Pop3Error(QStringLiteral("POP3-serveren %1 avviste STAT: %2").arg(s.where, quote(line)));
+    }
+    if (!parseStatReply(line, &s.count, &s.size, &reason)) {
+        quit(s);
         throw Pop3Error(QStringLiteral("Ugyldig svar på STAT fra POP3-serveren %1: «%2» (%3).")
-                            .arg(s.where, quote(s.lastLine), reason));
-    m_session = std::move(session);
+                            .arg(s.where, quote(line), reason));
+    }
+}
+
+// QUIT, with a brief wait for its answer inside the whole check's bound. It
+// goes out even when no time is left to wait: the server then still ends
+// the session as asked.
+void Pop3Client::quit(Session &s) noexcept
+{
+    try {
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point end = std::min(now + m_quitTimeout, s.started + m_checkTimeout);
+        QByteArray line;
+        if (s.send("QUIT", end) == Session::Io::Ok)
+            s.readLine(end, &line);
+    } catch (...) {
+        // Out of memory while closing: the connection closes all the same.
+    }
+}
+
+// Which bound ran out, what the server had been asked and for how long it
+// had been silent.
+QString Pop3Client::timeoutText(const Session &s) const
+{
+    const Clock::time_point now = Clock::now();
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(s.curl, s.tls ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T, &connectTime);
+    if (connectTime == 0) {
+        curl_off_t tcpTime = 0;
+        curl_off_t lookupTime = 0;
+        curl_easy_getinfo(s.curl, CURLINFO_CONNECT_TIME_T, &tcpTime);
+        curl_easy_getinfo(s.curl, CURLINFO_NAMELOOKUP_TIME_T, &lookupTime);
+        if (tcpTime == 0 && lookupTime == 0 && !s.numericHost)
+            return QStringLiteral("Navneoppslaget for POP3-serveren %1 ble ikke ferdig innen %2.")
+                .arg(s.where, seconds(now - s.started));
+        if (tcpTime == 0 || !s.tls)
+            return QStringLiteral("Fikk ikke kontakt med POP3-serveren %1 innen %2.").arg(s.where, seconds(now - s.started));
+        return QStringLiteral("POP3-serveren %1 fullførte ikke TLS-oppkoblingen innen %2.")
+            .arg(s.where, seconds(now - s.started));
+    }
+
+    // The silence began with our latest request, or for the greeting when
+    // the connection stood.
+    const bool greeting = s.lastCommand.isEmpty();
+    const Clock::time_point asked = greeting ? s.started + std::chrono::microseconds(connectTime) : s.lastRequest;
+    const QString silence = seconds(now - asked);
+    const QString what = greeting ? QStringLiteral("(ingen hilsen)")
+                                  : QStringLiteral("(på %1)").arg(QString::fromLatin1(s.lastCommand));
+
+    // The bound that ran out is the one that ends first.
+    const Clock::time_point response = asked + m_responseTimeout;
+    const Clock::time_point login = s.loggedIn ? Clock::time_point::max() : s.started + m_connectTimeout;
+    const Clock::time_point whole = s.started + m_checkTimeout;
+    if (whole < response && whole <= login)
+        return QStringLiteral("POP3-sjekken mot %1 ble ikke ferdig innen %2: serveren svarte ikke innen %3 %4.")
+            .arg(s.where, seconds(m_checkTimeout), silence, what);
+    if (login < response && !greeting)
+        return QStringLiteral("POP3-serveren %1 ble ikke ferdig med innloggingen innen %2: den svarte ikke innen %3 %4.")
+            .arg(s.where, seconds(m_connectTimeout), silence, what);
+    return QStringLiteral("POP3-serveren %1 svarte ikke innen %2 %3.").arg(s.where, silence, what);
 }
 
 void Pop3Client::fail(Session &s, int code)
@@ -314,37 +541,25 @@ void Pop3Client::fail(Session &s, int code)
     const QString detail = s.error[0] ? QString::fromUtf8(s.error) : QString::fromUtf8(curl_easy_strerror(result));
     const QString line = quote(s.lastLine);
     const QByteArray &cmd = s.lastCommand;
+    long osErrno = 0;
+    curl_easy_getinfo(s.curl, CURLINFO_OS_ERRNO, &osErrno);
 
     if (s.overlong) {
-        throw Pop3Error(QStringLiteral("Ugyldig svar%1 fra POP3-serveren %2: en svarlinje er lengre enn %3 byte.")
-                            .arg(cmd == "STAT" ? QStringLiteral(" på STAT") : QString(), s.where)
+        throw Pop3Error(QStringLiteral("Ugyldig svar fra POP3-serveren %1: en svarlinje er lengre enn %2 byte.")
+                            .arg(s.where)
                             .arg(LineLimit));
     }
+    if (s.notPop3)
+        throw Pop3Error(QStringLiteral("Tjenesten på %1 er ikke en POP3-server: den hilste med «%2».").arg(s.where, line));
 
     switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
         throw Pop3Error(QStringLiteral("Fant ikke POP3-serveren %1: navnet kunne ikke slås opp.").arg(s.where));
-    case CURLE_COULDNT_CONNECT: {
-        long osErrno = 0;
-        curl_easy_getinfo(s.curl, CURLINFO_OS_ERRNO, &osErrno);
-        const QString reason = osErrno ? local(std::strerror(int(osErrno))) : detail;
-        throw Pop3Error(QStringLiteral("Kunne ikke koble til POP3-serveren %1: %2").arg(s.where, reason));
-    }
-    case CURLE_OPERATION_TIMEDOUT: {
-        const Clock::time_point now = Clock::now();
-        curl_off_t connectTime = 0;
-        curl_easy_getinfo(s.curl, CURLINFO_CONNECT_TIME_T, &connectTime);
-        if (connectTime == 0)
-            throw Pop3Error(QStringLiteral("Fikk ikke kontakt med POP3-serveren %1 innen %2.")
-                                .arg(s.where, seconds(roundedSeconds(now - s.started))));
-        if (now - s.started >= m_checkTimeout - std::chrono::milliseconds(100))
-            throw Pop3Error(QStringLiteral("POP3-sjekken mot %1 ble ikke ferdig innen %2.")
-                                .arg(s.where, seconds(roundedSeconds(m_checkTimeout))));
-        throw Pop3Error(QStringLiteral("POP3-serveren %1 svarte ikke innen %2%3.")
-                            .arg(s.where, seconds(roundedSeconds(now - s.lastActivity)),
-                                 cmd.isEmpty() ? QStringLiteral(" (ingen hilsen)")
-                                               : QStringLiteral(" (på %1)").arg(QString::fromLatin1(cmd))));
-    }
+    case CURLE_COULDNT_CONNECT:
+        throw Pop3Error(QStringLiteral("Kunne ikke koble til POP3-serveren %1: %2.")
+                            .arg(s.where, osErrno ? systemReason(osErrno) : detail));
+    case CURLE_OPERATION_TIMEDOUT:
+        throw Pop3Error(timeoutText(s));
     case CURLE_LOGIN_DENIED:
         if (s.lastErrLine.isEmpty())
             throw Pop3Error(QStringLiteral("Innlogging avvist av POP3-serveren %1.").arg(s.where));
@@ -360,21 +575,28 @@ void Pop3Client::fail(Session &s, int code)
     case CURLE_WEIRD_SERVER_REPLY:
         if (cmd.isEmpty())
             throw Pop3Error(QStringLiteral("POP3-serveren %1 hilste ikke som forventet: «%2»").arg(s.where, line));
-        if (cmd == "STAT" && s.lastLine.startsWith("-ERR"))
-            throw Pop3Error(QStringLiteral("POP3-serveren %1 avviste STAT: %2").arg(s.where, line));
-        if (cmd == "STAT")
-            throw Pop3Error(QStringLiteral("Ugyldig svar på STAT fra POP3-serveren %1: «%2»").arg(s.where, line));
         throw Pop3Error(QStringLiteral("Uventet svar fra POP3-serveren %1 på %2: «%3»")
                             .arg(s.where, QString::fromLatin1(cmd), line));
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE:
-        throw Pop3Error(QStringLiteral("POP3-serveren %1 brøt forbindelsen %2: %3")
+    case CURLE_PARTIAL_FILE: {
+        // libcurl reports an orderly close as a failed read, with a stale
+        // errno beside it; a reset or a broken pipe is the server too.
+        const bool closed = isClosedByPeer(osErrno) || osErrno == 0
+            || std::strncmp(s.error, "response reading failed", 23) == 0;
+        const QString command = QString::fromLatin1(cmd);
+        if (closed) {
+            throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen %2.")
+                                .arg(s.where, !cmd.isEmpty() ? QStringLiteral("uten å svare på %1").arg(command)
+                                                  : s.greeted ? QStringLiteral("rett etter hilsenen")
+                                                              : QStringLiteral("før hilsenen")));
+        }
+        throw Pop3Error(QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt %2: %3")
                             .arg(s.where,
-                                 cmd.isEmpty() ? QStringLiteral("før hilsenen")
-                                               : QStringLiteral("etter %1").arg(QString::fromLatin1(cmd)),
-                                 detail));
+                                 cmd.isEmpty() ? QStringLiteral("før hilsenen") : QStringLiteral("etter %1").arg(command),
+                                 systemReason(osErrno)));
+    }
     case CURLE_URL_MALFORMAT:
         throw Pop3Error(QStringLiteral("Servernavnet i %1 er ikke gyldig: %2").arg(s.where, detail));
     default:
@@ -449,6 +671,8 @@ qint64 Pop3Client::mailboxSize()
 
 void Pop3Client::disconnect()
 {
-    // curl_easy_cleanup says QUIT, bounded by the time-outs set on the handle.
-    m_session.reset();
+    if (!m_session)
+        return;
+    const std::unique_ptr<Session> session = std::move(m_session);
+    quit(*session);
 }

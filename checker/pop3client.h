@@ -15,6 +15,9 @@
 // other port is plain TCP (no STLS upgrade is attempted). Every connect()
 // opens a new connection and logs in afresh; nothing is kept between checks.
 //
+// connect() leaves the session open with the STAT answer in hand, so the
+// caller can show it before disconnect() says QUIT.
+//
 // Errors are thrown as Pop3Error with a Norwegian text for the user that says
 // what failed and, when the server refused something, the server's own line.
 
@@ -32,13 +35,17 @@ public:
 class Pop3Client
 {
 public:
-    // Every check ends within bounded time: the TCP connection, the greeting
-    // and the login must be done within ConnectTimeout, each later answer
-    // must come within ResponseTimeout, and the whole check within
-    // CheckTimeout.
+    // Every check ends within bounded time: the name lookup, the TCP
+    // connection, the greeting and the login must be done within
+    // ConnectTimeout; each answer must come within ResponseTimeout of the
+    // request it answers; the answer to QUIT is awaited for QuitTimeout at
+    // most; and the whole check, counted from the start of connect() to the
+    // end of disconnect(), takes no longer than CheckTimeout (a disconnect()
+    // that comes later says QUIT without waiting for the answer).
     static constexpr std::chrono::milliseconds ConnectTimeout{10'000};
     static constexpr std::chrono::seconds ResponseTimeout{15};
     static constexpr std::chrono::milliseconds CheckTimeout{30'000};
+    static constexpr std::chrono::milliseconds QuitTimeout{2'000};
     static constexpr int DefaultPort = 110;
     static constexpr int DefaultTlsPort = 995;
 
@@ -64,13 +71,14 @@ public:
     // This connection's STAT answer; Pop3Error when not connected.
     qint64 messageCount();
     qint64 mailboxSize();
-    // Says QUIT and closes; never throws.
+    // Says QUIT, waits briefly for the answer (what is left of CheckTimeout,
+    // QuitTimeout at most) and closes; never throws.
     void disconnect();
 
     // For tests: shorter bounds than the ones above (the response time-out
     // counts in whole seconds, as libcurl takes it).
     void setTimeouts(std::chrono::milliseconds connect, std::chrono::seconds response,
-                     std::chrono::milliseconds check);
+                     std::chrono::milliseconds check, std::chrono::milliseconds quit = QuitTimeout);
     // For tests: the port that speaks TLS (995 unless set), so a test server
     // need not take a privileged port.
     void setTlsPort(int port) { m_tlsPort = port; }
@@ -86,6 +94,9 @@ private:
     struct Session;
 
     [[noreturn]] void fail(Session &session, int code);
+    void askStat(Session &session);
+    void quit(Session &session) noexcept;
+    QString timeoutText(const Session &session) const;
 
     QByteArray m_host;
     int m_port = 0;
@@ -96,6 +107,7 @@ private:
     std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
     std::chrono::seconds m_responseTimeout = ResponseTimeout;
     std::chrono::milliseconds m_checkTimeout = CheckTimeout;
+    std::chrono::milliseconds m_quitTimeout = QuitTimeout;
 
     std::unique_ptr<Session> m_session; // open from connect() until disconnect()
 };

@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -75,10 +76,44 @@ void FakePop3Server::run()
     }
 }
 
+// Sleeps in short steps so that stopping the server never waits long.
+bool FakePop3Server::pause(std::chrono::milliseconds duration) const
+{
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (!m_stop) {
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::milliseconds::zero())
+            return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(PollMs)));
+    }
+    return false;
+}
+
+// Sends one reply ("" for the greeting), slowed down as the script says.
+void FakePop3Server::reply(int client, const QByteArray &verb, const QByteArray &data)
+{
+    const bool slow = m_script.slowOnly.isEmpty() || m_script.slowOnly == verb;
+    if (!slow) {
+        sendAll(client, data);
+        return;
+    }
+    if (!pause(m_script.delay))
+        return;
+    if (m_script.drip.count() == 0) {
+        sendAll(client, data);
+        return;
+    }
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (i > 0 && !pause(m_script.drip))
+            return;
+        sendAll(client, data.mid(i, 1));
+    }
+}
+
 void FakePop3Server::serve(int client)
 {
     if (!m_script.greeting.isEmpty())
-        sendAll(client, m_script.greeting);
+        reply(client, QByteArray(), m_script.greeting);
     if (m_script.closeAfterGreeting)
         return;
     QByteArray pending;
@@ -102,17 +137,23 @@ void FakePop3Server::serve(int client)
             const QByteArray line = pending.left(end);
             pending.remove(0, end + 2);
             const QByteArray verb = line.split(' ').value(0).toUpper();
+            if (!m_script.closeOn.isEmpty() && verb == m_script.closeOn)
+                return;
             if (verb == "CAPA")
-                sendAll(client, "+OK\r\nUSER\r\n.\r\n");
-            else if (verb == "USER" || verb == "PASS")
-                sendAll(client, "+OK\r\n");
+                reply(client, verb, "+OK\r\nUSER\r\n.\r\n");
+            else if (verb == "USER")
+                reply(client, verb, "+OK\r\n");
+            else if (verb == "PASS")
+                reply(client, verb, m_script.passReply);
             else if (verb == "STAT")
-                sendAll(client, m_script.statReply);
+                reply(client, verb, m_script.statReply);
             else if (verb == "QUIT") {
-                sendAll(client, "+OK bye\r\n");
+                if (m_script.quitReply.isEmpty())
+                    continue; // silent: wait until the client gives up
+                reply(client, verb, m_script.quitReply);
                 return;
             } else
-                sendAll(client, "-ERR unknown command\r\n");
+                reply(client, verb, "-ERR unknown command\r\n");
         }
     }
 }

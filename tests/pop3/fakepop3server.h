@@ -4,12 +4,14 @@
 // produce. It runs on its own thread with plain sockets, because the client
 // under test blocks the test's thread (and its event loop) while it waits.
 //
-// Dialogue: greeting (unless empty), then CAPA -> "+OK" USER ".", USER and
-// PASS -> "+OK", STAT -> the scripted reply, QUIT -> "+OK" and close.
+// Dialogue: greeting (unless empty), then CAPA -> "+OK" USER ".", USER -> "+OK",
+// PASS -> the scripted reply, STAT -> the scripted reply, QUIT -> the scripted
+// reply and close. Replies can be slowed down, fed byte by byte, or left out.
 
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -19,7 +21,13 @@ public:
     struct Script {
         QByteArray greeting = "+OK fake POP3 ready\r\n"; // empty: never greet
         bool closeAfterGreeting = false;
-        QByteArray statReply = "+OK 0 0\r\n";
+        QByteArray statReply = "+OK 0 0\r\n"; // empty: never answer STAT
+        QByteArray passReply = "+OK\r\n";
+        QByteArray quitReply = "+OK bye\r\n"; // empty: never answer QUIT, keep the connection
+        QByteArray closeOn{};                  // a command: close the connection instead of answering it
+        std::chrono::milliseconds delay{0};    // before each reply
+        std::chrono::milliseconds drip{0};     // between the bytes of each reply
+        QByteArray slowOnly{};                 // a command: only its reply is slowed; empty: every reply
     };
 
     explicit FakePop3Server(const Script &script);
@@ -35,6 +43,8 @@ public:
 private:
     void run();
     void serve(int client);
+    void reply(int client, const QByteArray &verb, const QByteArray &data);
+    bool pause(std::chrono::milliseconds duration) const;
 
     Script m_script;
     int m_listener = -1;

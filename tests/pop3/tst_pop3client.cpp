@@ -8,7 +8,14 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(FakePop3Server::Script)
 
 namespace {
 
@@ -17,6 +24,36 @@ void useShortTimeouts(Pop3Client &client)
 {
     client.setTimeouts(1000ms, 1s, 3000ms);
 }
+
+// A port on 127.0.0.1 that refuses connections: bound, so nobody else takes
+// it while the test runs, but not listening.
+class RefusingPort
+{
+public:
+    RefusingPort()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+            && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~RefusingPort()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RefusingPort(const RefusingPort &) = delete;
+    RefusingPort &operator=(const RefusingPort &) = delete;
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+};
 
 // Runs a check; returns the error text, or "" when it succeeded.
 QString check(Pop3Client &client)
@@ -38,12 +75,15 @@ class TestPop3Client : public QObject
 private slots:
     void scriptedServer_data();
     void scriptedServer();
+    void boundsAndReasons_data();
+    void boundsAndReasons();
     void refusedInputNeverConnects_data();
     void refusedInputNeverConnects();
     void ipv6LiteralGoesInBrackets_data();
     void ipv6LiteralGoesInBrackets();
     void portZeroMeansStandardPort();
     void unresolvableName();
+    void silentNameServer();
     void notConnected();
     void wrongPasswordCarriesServerText();
     void tlsWithUntrustedCertificateFails();
@@ -70,10 +110,8 @@ void TestPop3Client::scriptedServer_data()
     QTest::newRow("largest 64-bit size") << hello << false << QByteArray("+OK 1 9223372036854775807\r\n") << ""
                                          << 1LL << 9223372036854775807LL;
 
-    QTest::newRow("never greets") << QByteArray() << false << QByteArray() << "svarte ikke innen 1 sekund" << 0LL << 0LL;
     QTest::newRow("greets with -ERR") << QByteArray("-ERR go away\r\n") << false << QByteArray()
                                       << "hilste ikke som forventet: «-ERR go away»" << 0LL << 0LL;
-    QTest::newRow("closes after greeting") << hello << true << QByteArray() << "brøt forbindelsen" << 0LL << 0LL;
     QTest::newRow("STAT refused") << hello << false << QByteArray("-ERR mailbox locked\r\n")
                                   << "avviste STAT: -ERR mailbox locked" << 0LL << 0LL;
     QTest::newRow("count not a number") << hello << false << QByteArray("+OK three 228\r\n")
@@ -86,9 +124,7 @@ void TestPop3Client::scriptedServer_data()
     QTest::newRow("size 1e3") << hello << false << QByteArray("+OK 3 1e3\r\n") << "Ugyldig svar på STAT" << 0LL << 0LL;
     QTest::newRow("size beyond 64 bits") << hello << false << QByteArray("+OK 1 9223372036854775808\r\n")
                                          << "størrelsen er for stor" << 0LL << 0LL;
-    // Not a reply at all, so the check waits for one, within its bound.
-    QTest::newRow("empty STAT reply") << hello << false << QByteArray("\r\n") << "svarte ikke innen 1 sekund (på STAT)"
-                                      << 0LL << 0LL;
+    QTest::newRow("empty STAT reply") << hello << false << QByteArray("\r\n") << "«» (tomt svar)" << 0LL << 0LL;
     // Longer than RFC 1939 allows, but short enough that libcurl passes it on.
     QTest::newRow("long line") << hello << false << "+OK 1 5 " + QByteArray(3000, 'x') + "\r\n"
                                << "lengre enn 1024 byte" << 0LL << 0LL;
@@ -134,6 +170,129 @@ void TestPop3Client::scriptedServer()
         QVERIFY(!client.connected());
         QVERIFY_THROWS_EXCEPTION(Pop3Error, client.messageCount());
     }
+}
+
+void TestPop3Client::boundsAndReasons_data()
+{
+    using Script = FakePop3Server::Script;
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<bool>("refused"); // no server: the port refuses
+    // Connect (ms), response (s), whole check (ms), QUIT (ms).
+    QTest::addColumn<QList<int>>("bounds");
+    // Fragments of the error text; none: the check succeeds.
+    QTest::addColumn<QStringList>("expected");
+
+    const QList<int> usual{2000, 2, 3000, 300};
+    const auto with = [](auto change) {
+        Script s;
+        change(s);
+        return s;
+    };
+
+    // The answer is in before QUIT; QUIT's silence costs its own short wait,
+    // not the response time-out, and never more than the whole bound leaves.
+    QTest::newRow("silent QUIT") << with([](Script &s) { s.quitReply.clear(); }) << false
+                                 << QList<int>{2000, 2, 1000, 300} << QStringList();
+    QTest::newRow("silent QUIT late in the check") << with([](Script &s) {
+        s.quitReply.clear();
+        s.slowOnly = "STAT";
+        s.delay = 1000ms;
+    }) << false << QList<int>{2000, 2, 1500, 1500} << QStringList();
+
+    // The silence counts from STAT and is what the message says.
+    QTest::newRow("silent after STAT") << with([](Script &s) { s.statReply.clear(); }) << false << usual
+                                       << QStringList{"svarte ikke innen 2 sekunder (på STAT)."};
+    // Bytes that trickle in are no answer until the line is whole.
+    QTest::newRow("drip-fed STAT reply") << with([](Script &s) {
+        s.slowOnly = "STAT";
+        s.drip = 300ms;
+    }) << false << usual << QStringList{"svarte ikke innen 2 sekunder (på STAT)."};
+    QTest::newRow("drip-fed PASS reply") << with([](Script &s) {
+        s.slowOnly = "PASS";
+        s.drip = 300ms;
+    }) << false << QList<int>{1000, 2, 3000, 300}
+        << QStringList{"ble ikke ferdig med innloggingen innen 1 sekund: den svarte ikke innen", "(på PASS)."};
+    QTest::newRow("slow everything") << with([](Script &s) { s.delay = 450ms; }) << false
+                                     << QList<int>{3000, 2, 2000, 300}
+                                     << QStringList{"POP3-sjekken mot", "ble ikke ferdig innen 2 sekunder"};
+    QTest::newRow("never greets") << with([](Script &s) { s.greeting.clear(); }) << false << usual
+                                  << QStringList{"svarte ikke innen 2 sekunder (ingen hilsen)."};
+
+    // The reason in plain Norwegian, at once.
+    QTest::newRow("not a POP3 server") << with([](Script &s) { s.greeting = "220 mail.example.org ESMTP\r\n"; })
+                                       << false << usual
+                                       << QStringList{"er ikke en POP3-server: den hilste med «220 mail.example.org "
+                                                      "ESMTP»."};
+    QTest::newRow("refused") << Script{} << true << usual
+                             << QStringList{"Kunne ikke koble til POP3-serveren",
+                                            ": maskinen avviste tilkoblingen (ingen tjeneste lytter på porten)."};
+    QTest::newRow("closed before greeting") << with([](Script &s) {
+        s.greeting.clear();
+        s.closeAfterGreeting = true;
+    }) << false << usual << QStringList{"lukket forbindelsen før hilsenen."};
+    // The client says CAPA after the greeting; the server is gone by then.
+    QTest::newRow("closed after greeting") << with([](Script &s) { s.closeAfterGreeting = true; }) << false << usual
+                                           << QStringList{"lukket forbindelsen uten å svare på CAPA."};
+    QTest::newRow("closed at PASS") << with([](Script &s) { s.closeOn = "PASS"; }) << false << usual
+                                    << QStringList{"lukket forbindelsen uten å svare på PASS."};
+    QTest::newRow("closed at STAT") << with([](Script &s) { s.closeOn = "STAT"; }) << false << usual
+                                    << QStringList{"lukket forbindelsen uten å svare på STAT."};
+
+    // Server text reaches the message whole, as the characters it was sent
+    // as, markup and all; only its length and its invisible characters are
+    // limited.
+    const QByteArray markup = "-ERR <a href=\"http://example.invalid/\"><font size=7 color=red>Passordet er "
+                              "utl\xc3\xb8pt - klikk her</font></a>";
+    QTest::newRow("markup -ERR on PASS") << with([&](Script &s) { s.passReply = markup + "\r\n"; }) << false << usual
+                                         << QStringList{"Innlogging avvist av POP3-serveren",
+                                                        ": " + QString::fromUtf8(markup)};
+    QTest::newRow("markup -ERR on STAT") << with([&](Script &s) { s.statReply = markup + "\r\n"; }) << false << usual
+                                         << QStringList{"avviste STAT: " + QString::fromUtf8(markup)};
+    QTest::newRow("reordering marks in -ERR on STAT") << with([](Script &s) {
+        s.statReply = "-ERR \xe2\x80\xae" "abc\xe2\x80\xa8" "def\x7f\r\n";
+    }) << false << usual << QStringList{"avviste STAT: -ERR ?abc?def?"};
+    QTest::newRow("long -ERR on PASS") << with([](Script &s) { s.passReply = "-ERR " + QByteArray(400, 'x') + "\r\n"; })
+                                       << false << usual
+                                       << QStringList{": -ERR " + QString(195, QLatin1Char('x')) + QChar(0x2026)};
+}
+
+void TestPop3Client::boundsAndReasons()
+{
+    QFETCH(FakePop3Server::Script, script);
+    QFETCH(bool, refused);
+    QFETCH(QList<int>, bounds);
+    QFETCH(QStringList, expected);
+
+    std::unique_ptr<FakePop3Server> server;
+    RefusingPort refusing;
+    if (!refused)
+        server = std::make_unique<FakePop3Server>(script);
+    Pop3Client client;
+    const std::chrono::milliseconds whole(bounds[2]);
+    client.setTimeouts(std::chrono::milliseconds(bounds[0]), std::chrono::seconds(bounds[1]), whole,
+                       std::chrono::milliseconds(bounds[3]));
+    client.setHost("127.0.0.1");
+    client.setPort(server ? server->port() : refusing.port());
+    client.setUserName("kari");
+    client.setPassword("hemmelig");
+
+    QElapsedTimer timer;
+    timer.start();
+    const QString text = check(client);
+    if (expected.isEmpty()) {
+        // The numbers are there before the session ends.
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        QCOMPARE(client.messageCount(), 0);
+        client.disconnect();
+    }
+    // Connect, login, STAT and QUIT together stay within the whole bound.
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed < whole.count() + 500, qPrintable(QStringLiteral("%1 ms: %2").arg(elapsed).arg(text)));
+    QVERIFY(!client.connected());
+    for (const QString &fragment : expected)
+        QVERIFY2(text.contains(fragment), qPrintable(text));
+    if (expected.isEmpty())
+        QTRY_VERIFY(server->received().endsWith("QUIT\r\n"));
 }
 
 void TestPop3Client::refusedInputNeverConnects_data()
@@ -251,6 +410,39 @@ void TestPop3Client::unresolvableName()
     client.setPassword("hemmelig");
     const QString text = check(client);
     QCOMPARE(text, QStringLiteral("Fant ikke POP3-serveren mail.korvelin.invalid:110: navnet kunne ikke slås opp."));
+}
+
+void TestPop3Client::silentNameServer()
+{
+    // Only inside the namespace that CTest makes for it
+    // (pop3_client_silent_name_server): there the resolver asks 127.0.0.1:53.
+    if (qgetenv("KORVELIN_SILENT_NAME_SERVER") != "1")
+        QSKIP("runs only in a namespace of its own (test pop3_client_silent_name_server)");
+    QFile resolver(QStringLiteral("/etc/resolv.conf"));
+    QVERIFY(resolver.open(QIODevice::ReadOnly));
+    QCOMPARE(resolver.readAll().trimmed(), QByteArray("nameserver 127.0.0.1"));
+
+    // Queries reach this socket and stay unread.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(53);
+    QVERIFY(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+
+    Pop3Client client;
+    client.setTimeouts(1000ms, 1s, 2000ms, 300ms);
+    client.setHost("mail.korvelin.invalid");
+    client.setUserName("kari");
+    client.setPassword("hemmelig");
+    QElapsedTimer timer;
+    timer.start();
+    const QString text = check(client);
+    const qint64 elapsed = timer.elapsed();
+    ::close(fd);
+    // The resolver alone would wait 10 s (5 s, twice).
+    QVERIFY2(elapsed < 2500, qPrintable(QStringLiteral("%1 ms: %2").arg(elapsed).arg(text)));
+    QCOMPARE(text, QStringLiteral("Navneoppslaget for POP3-serveren mail.korvelin.invalid:110 ble ikke ferdig innen 1 sekund."));
 }
 
 void TestPop3Client::notConnected()
