@@ -39,6 +39,10 @@ int main(int argc, char **argv)
 {
     qInstallMessageHandler(startupMessages);
 
+    // From here on a termination signal waits until it can end the program
+    // cleanly, and a file-size limit gives write errors instead of death.
+    CatchSignals();
+
     // The settings store starts before any window exists.
     try {
         Felles::Initialize();
@@ -53,14 +57,13 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Korvelin"));
     // The checker window alone decides when the program ends.
     app.setQuitOnLastWindowClosed(false);
-    InstallQuitOnTerminationSignals(&app);
+    QuitOnTerminationSignals(&app);
 
     Gui::CreateForm<TSjekkForm>(SjekkForm);     // the main window
     Gui::CreateForm<TfmSetup>(fmSetup);         // hidden, never shown; loads the per-user file
     Gui::CreateForm<TIPTestForm>(IPTestForm);   // hidden until a ping
-    SjekkForm->show();
 
-    int status = app.exec();
+    int status = app.run(SjekkForm);
 
     try {
         Felles::Finalize();

@@ -9,7 +9,6 @@
 #include "setup.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -44,7 +43,7 @@ void TSjekkForm::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
     // Closing the main window ends the program, whatever other window is up.
     if (event->isAccepted())
-        QCoreApplication::exit(0);
+        Gui::Quit();
 }
 
 void TSjekkForm::Shape1MouseDown()

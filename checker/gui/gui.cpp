@@ -17,6 +17,8 @@ ErrorHandler &errorHandler()
     return handler;
 }
 
+bool quitRequested = false;
+
 QString applicationTitle()
 {
     const QString name = QGuiApplication::applicationDisplayName();
@@ -28,6 +30,7 @@ QString applicationTitle()
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    quitRequested = false;
 }
 
 Application::~Application()
@@ -52,6 +55,30 @@ bool Application::notify(QObject *receiver, QEvent *event)
         ReportError(ErrorText(std::current_exception()));
         return true;
     }
+}
+
+int Application::run(QWidget *mainWindow)
+{
+    if (!quitRequested)
+        mainWindow->show();
+    // Showing raises the window's on-show handler, whose error box may be
+    // where the quit came.
+    const int status = quitRequested ? 0 : exec();
+    quitRequested = false;
+    return status;
+}
+
+void Quit()
+{
+    quitRequested = true;
+    // Ends every event loop running now, a modal window's or a message
+    // box's included, and makes later ones return at once.
+    QCoreApplication::exit(0);
+}
+
+bool QuitRequested()
+{
+    return quitRequested;
 }
 
 void SetErrorHandler(ErrorHandler handler)
