@@ -84,14 +84,17 @@ void TSjekkForm::LoadPopSettings()
 
 void TSjekkForm::SjekkKnappClick()
 {
-    if (pop3.connected())
+    // The check freezes the window; presses made meanwhile start nothing.
+    Gui::RunBlocking([this] {
+        if (pop3.connected())
+            pop3.disconnect();
+        pop3.connect();
+        const qint64 count = pop3.messageCount();
+        const qint64 size = pop3.mailboxSize();
+        ShowStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
+                   + QStringLiteral(" meldinger"));
         pop3.disconnect();
-    pop3.connect();
-    const qint64 count = pop3.messageCount();
-    const qint64 size = pop3.mailboxSize();
-    ShowStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
-              + QStringLiteral(" meldinger"));
-    pop3.disconnect();
+    });
 }
 
 void TSjekkForm::Setup1Click()
