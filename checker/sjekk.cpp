@@ -93,6 +93,9 @@ void TSjekkForm::SjekkKnappClick()
         const qint64 size = pop3.mailboxSize();
         ShowStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
                    + QStringLiteral(" meldinger"));
+        // The answer is on screen while the server takes its time to say
+        // goodbye.
+        Gui::RepaintNow(this);
         pop3.disconnect();
     });
 }

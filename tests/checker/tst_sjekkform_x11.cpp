@@ -1,5 +1,6 @@
 // The checker window on a real X server (run under with-xvfb.sh): what the
-// user does while a check freezes the window.
+// user does while a check freezes the window, and what the screen shows
+// while the server takes its time.
 
 #include "gui.h"
 #include "schema.h"
@@ -9,7 +10,9 @@
 #include "sjekk.h"
 #include "testsupport.h"
 
+#include <QImage>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -49,6 +52,13 @@ int runProgram(const QStringList &args)
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Takes a rectangle of the screen from the X server into a PNG file.
+bool grabScreen(const QRect &r, const QString &path)
+{
+    const QString crop = QStringLiteral("%1x%2+%3+%4").arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y());
+    return runProgram({"import", "-silent", "-window", "root", "-crop", crop, "+repage", path}) == 0;
 }
 
 // Presses a mouse button at a screen position, through the X server.
@@ -217,6 +227,7 @@ private slots:
     void cleanup();
     void inputDuringACheck_data();
     void inputDuringACheck();
+    void answerOnScreenBeforeQuit();
 
 private:
     QStringList m_reports;
@@ -295,6 +306,41 @@ void TestSjekkFormX11::inputDuringACheck()
     QCOMPARE(form.setups, 0);
     QCOMPARE(status->text(), QStringLiteral("228 bytes i 3 meldinger"));
     QCOMPARE(exitStatus, programEnds ? 0 : 2);
+}
+
+// A server that never answers QUIT keeps the window frozen for a while: the
+// answer must be on screen during that wait, not after it.
+void TestSjekkFormX11::answerOnScreenBeforeQuit()
+{
+    StoreFixture store("kari");
+    HookedPop3Server server;
+    savePop3Settings(server.port());
+    TSjekkForm form;
+    form.pop3.setTimeouts(std::chrono::seconds(5), std::chrono::seconds(2), std::chrono::seconds(20));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *status = form.findChild<QLabel *>(QStringLiteral("Statuslabel"));
+    // Room for the longer text the status line grows to.
+    const QRect line(status->mapToGlobal(QPoint(0, 0)), QSize(200, status->height()));
+
+    QTemporaryDir dir;
+    const QString before = dir.filePath("before.png"), atQuit = dir.filePath("quit.png"),
+                  after = dir.filePath("after.png");
+    QTest::qWait(200);
+    QVERIFY(grabScreen(line, before));
+    std::atomic<bool> grabbed{false};
+    server.answerQuit = false;
+    server.onQuit = [&] { grabbed = grabScreen(line, atQuit); };
+    server.start();
+
+    form.SjekkKnappClick();
+    QCOMPARE(server.quits(), 1);
+    QVERIFY(grabbed);
+    QCOMPARE(status->text(), QStringLiteral("228 bytes i 3 meldinger"));
+    QTest::qWait(200);
+    QVERIFY(grabScreen(line, after));
+    QVERIFY2(QImage(after) != QImage(before), "the new status never reached the screen");
+    QVERIFY2(QImage(atQuit) == QImage(after), "the new status was not on screen while QUIT waited");
 }
 
 int main(int argc, char **argv)
