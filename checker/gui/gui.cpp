@@ -165,8 +165,12 @@ void ReportError(const QString &text)
         errorHandler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // The text often quotes a server, a file or the system: never markup,
+    // never a link to follow.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     box.exec();
 }
 
