@@ -15,6 +15,9 @@
 namespace {
 
 bool applicationRunning = false;
+// The status when no display can be had: 2, or 1 once the settings store
+// has failed to start (its error is said already).
+int noDisplayStatus = 2;
 
 // Until the application object exists, a missing display is the likely
 // failure: say so in one line instead of Qt's abort.
@@ -22,6 +25,8 @@ void startupMessages(QtMsgType type, const QMessageLogContext &context, const QS
 {
     if (!applicationRunning) {
         if (type == QtFatalMsg) {
+            if (noDisplayStatus != 2)
+                std::_Exit(noDisplayStatus);
             const QByteArray display = qgetenv("DISPLAY");
             std::fprintf(stderr, "korvelin: finner ingen skjerm å vise vinduet på (DISPLAY=%s).\n",
                          display.isEmpty() ? "ikke satt" : display.constData());
@@ -44,11 +49,15 @@ int main(int argc, char **argv)
     CatchSignals();
 
     // The settings store starts before any window exists.
+    bool settingsFailed = false;
+    QString settingsError;
     try {
         Felles::Initialize();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "korvelin: %s\n", e.what());
-        return 1;
+        settingsFailed = true;
+        settingsError = Gui::ErrorText(std::current_exception());
+        noDisplayStatus = 1;
     }
 
     Gui::Application app(argc, argv);
@@ -58,6 +67,12 @@ int main(int argc, char **argv)
     // The checker window alone decides when the program ends.
     app.setQuitOnLastWindowClosed(false);
     QuitOnTerminationSignals(&app);
+
+    if (settingsFailed) {
+        // Started from a menu, nobody reads stderr: say it on screen too.
+        Gui::ReportError(settingsError);
+        return 1;
+    }
 
     Gui::CreateForm<TSjekkForm>(SjekkForm);     // the main window
     Gui::CreateForm<TfmSetup>(fmSetup);         // hidden, never shown; loads the per-user file

@@ -3,6 +3,8 @@
 # with-xvfb.sh): a file-size limit below the shared file's size gives the
 # write error box instead of death by SIGXFSZ, and a termination signal that
 # arrives while that box is open ends the program with the shutdown flush.
+# A settings store that cannot start is said on stderr and, where there is a
+# display, in the error box too.
 # Usage: with-xvfb.sh startup.sh PROGRAM
 set -euo pipefail
 program=$(realpath "$1")
@@ -59,4 +61,22 @@ for signal in TERM HUP INT; do
   grep -qxF "etc_folder=$folder/" "$work/conf/KORVELIN.INI" ||
     fail "SIG$signal: no shutdown flush, KORVELIN.INI holds: $(cat "$work/conf/KORVELIN.INI")"
 done
+# The folder is recorded in the shared file, one line per value: a folder
+# whose name holds a line break stops the settings store at start.
+bad="$work/bad"$'\n'"folder"
+mkdir "$bad"
+: >"$bad/KORVELIN.INI"
+(cd "$bad" && exec "$program") >/dev/null 2>"$work/stderr" &
+app_pid=$!
+wait_window Korvelin || fail "no error box when the settings store cannot start"
+xdotool search --name '^Korvelin INBOX sjekker$' >/dev/null 2>&1 && fail "the checker window came after the settings store failed"
+xdotool key Return
+wait_exit
+[[ -z "$app_pid" && "$status" == 1 ]] || fail "the answered box left the program running or with status ${status:-?}"
+grep -q "linjeskift" "$work/stderr" || fail "the settings store's error was not on stderr: $(cat "$work/stderr")"
+# Without a display only stderr says it, and the status stays 1.
+status=0
+out=$(cd "$bad" && DISPLAY= "$program" 2>&1 >/dev/null) || status=$?
+[[ "$status" == 1 && "$out" == *linjeskift* ]] || fail "without a display: status $status, said: $out"
+
 echo "start-up test passed"
