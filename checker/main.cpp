@@ -16,6 +16,9 @@
 namespace {
 
 bool applicationRunning = false;
+// The status when no display can be had: 2, or 1 once the settings store
+// has failed to start (its error is said already).
+int noDisplayStatus = 2;
 
 // Until the application object exists, a missing display is the likely
 // failure: say so in one line instead of Qt's abort.
@@ -23,6 +26,8 @@ void startupMessages(QtMsgType type, const QMessageLogContext &context, const QS
 {
     if (!applicationRunning) {
         if (type == QtFatalMsg) {
+            if (noDisplayStatus != 2)
+                std::_Exit(noDisplayStatus);
             const QByteArray display = qgetenv("DISPLAY");
             std::fprintf(stderr, "korvelin: finner ingen skjerm å vise vinduet på (DISPLAY=%s).\n",
                          display.isEmpty() ? "ikke satt" : display.constData());
@@ -41,12 +46,20 @@ int main(int argc, char **argv)
     ApplyPlatformChoice();
     qInstallMessageHandler(startupMessages);
 
+    // From here on a termination signal waits until it can end the program
+    // cleanly, and a file-size limit gives write errors instead of death.
+    CatchSignals();
+
     // The settings store starts before any window exists.
+    bool settingsFailed = false;
+    QString settingsError;
     try {
         Felles::Initialize();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "korvelin: %s\n", e.what());
-        return 1;
+        settingsFailed = true;
+        settingsError = Gui::ErrorText(std::current_exception());
+        noDisplayStatus = 1;
     }
 
     Gui::Application app(argc, argv);
@@ -55,14 +68,19 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Korvelin"));
     // The checker window alone decides when the program ends.
     app.setQuitOnLastWindowClosed(false);
-    InstallQuitOnTerminationSignals(&app);
+    QuitOnTerminationSignals(&app);
+
+    if (settingsFailed) {
+        // Started from a menu, nobody reads stderr: say it on screen too.
+        Gui::ReportError(settingsError);
+        return 1;
+    }
 
     Gui::CreateForm<TSjekkForm>(SjekkForm);     // the main window
     Gui::CreateForm<TfmSetup>(fmSetup);         // hidden, never shown; loads the per-user file
     Gui::CreateForm<TIPTestForm>(IPTestForm);   // hidden until a ping
-    SjekkForm->show();
 
-    int status = app.exec();
+    int status = app.run(SjekkForm);
 
     try {
         Felles::Finalize();

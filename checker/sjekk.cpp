@@ -9,7 +9,6 @@
 #include "setup.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -44,7 +43,7 @@ void TSjekkForm::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
     // Closing the main window ends the program, whatever other window is up.
     if (event->isAccepted())
-        QCoreApplication::exit(0);
+        Gui::Quit();
 }
 
 void TSjekkForm::Shape1MouseDown()
@@ -85,14 +84,20 @@ void TSjekkForm::LoadPopSettings()
 
 void TSjekkForm::SjekkKnappClick()
 {
-    if (pop3.connected())
+    // The check freezes the window; presses made meanwhile start nothing.
+    Gui::RunBlocking([this] {
+        if (pop3.connected())
+            pop3.disconnect();
+        pop3.connect();
+        const qint64 count = pop3.messageCount();
+        const qint64 size = pop3.mailboxSize();
+        ShowStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
+                   + QStringLiteral(" meldinger"));
+        // The answer is on screen while the server takes its time to say
+        // goodbye.
+        Gui::RepaintNow(this);
         pop3.disconnect();
-    pop3.connect();
-    const qint64 count = pop3.messageCount();
-    const qint64 size = pop3.mailboxSize();
-    ShowStatus(QString::number(size) + QStringLiteral(" bytes i ") + QString::number(count)
-              + QStringLiteral(" meldinger"));
-    pop3.disconnect();
+    });
 }
 
 void TSjekkForm::Setup1Click()

@@ -302,5 +302,6 @@ void TfmSetup::BitBtn1Click()
 
 void TfmSetup::BitBtn2Click()
 {
-    CheckHost(ui->POPServer->text(), true);
+    // The ping freezes the windows; presses made meanwhile start nothing.
+    Gui::RunBlocking([this] { CheckHost(ui->POPServer->text(), true); });
 }

@@ -1,7 +1,9 @@
 #include "gui.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCursor>
 #include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 
 #include <algorithm>
@@ -17,6 +19,77 @@ ErrorHandler &errorHandler()
     return handler;
 }
 
+bool quitRequested = false;
+
+// Input that would start something: a press of any mouse button, a key
+// stroke, a shortcut. Releases pass, so that a button pressed before the
+// wait is not left half pressed; a release alone starts nothing.
+bool startsSomething(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TabletPress:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// While a blocking handler runs, and while the input queued during it is
+// delivered, drops what the user pressed meanwhile. A modal window opened
+// during that time (an error box) takes input as usual, or it could never
+// be answered.
+class InputDropper : public QObject
+{
+public:
+    InputDropper()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->isModal())
+                m_modalBefore.emplace_back(w);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (!startsSomething(event->type()))
+            return false;
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && std::find(m_modalBefore.begin(), m_modalBefore.end(), modal) == m_modalBefore.end())
+            return false;
+        return true;
+    }
+
+private:
+    std::vector<QPointer<QWidget>> m_modalBefore;
+};
+
+// Present while a blocking handler runs.
+InputDropper *inputDropper = nullptr;
+
+// The window system's queue is emptied within this time after a blocking
+// handler, so a stream of events cannot keep the program busy.
+constexpr int QueuedInputDeliveryMs = 200;
+
+// Input that a processEvents() without user input set aside is handled only
+// when the event dispatcher is woken again (Qt's X11 dispatcher waits for
+// the next event from the X server otherwise): wake it now.
+void wakeForHeldBackInput()
+{
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->wakeUp();
+}
+
 QString applicationTitle()
 {
     const QString name = QGuiApplication::applicationDisplayName();
@@ -28,6 +101,7 @@ QString applicationTitle()
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    quitRequested = false;
 }
 
 Application::~Application()
@@ -54,6 +128,30 @@ bool Application::notify(QObject *receiver, QEvent *event)
     }
 }
 
+int Application::run(QWidget *mainWindow)
+{
+    if (!quitRequested)
+        mainWindow->show();
+    // Showing raises the window's on-show handler, whose error box may be
+    // where the quit came.
+    const int status = quitRequested ? 0 : exec();
+    quitRequested = false;
+    return status;
+}
+
+void Quit()
+{
+    quitRequested = true;
+    // Ends every event loop running now, a modal window's or a message
+    // box's included, and makes later ones return at once.
+    QCoreApplication::exit(0);
+}
+
+bool QuitRequested()
+{
+    return quitRequested;
+}
+
 void SetErrorHandler(ErrorHandler handler)
 {
     errorHandler() = std::move(handler);
@@ -67,8 +165,12 @@ void ReportError(const QString &text)
         errorHandler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // The text often quotes a server, a file or the system: never markup,
+    // never a link to follow.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     box.exec();
 }
 
@@ -82,6 +184,38 @@ QString ErrorText(const std::exception_ptr &error)
         return QStringLiteral("Ukjent feil.");
     }
 }
+
+bool IsBusy()
+{
+    return inputDropper != nullptr;
+}
+
+namespace Detail {
+
+bool BeginBlocking()
+{
+    if (inputDropper)
+        return false;
+    inputDropper = new InputDropper;
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(inputDropper);
+    return true;
+}
+
+void EndBlocking()
+{
+    // What the user did during the wait is in the window system's queue by
+    // now: deliver it while the presses are still dropped. A close request
+    // or a termination signal among it takes effect.
+    if (QCoreApplication::instance()) {
+        wakeForHeldBackInput();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, QueuedInputDeliveryMs);
+    }
+    delete inputDropper; // leaves the application's filters by itself
+    inputDropper = nullptr;
+}
+
+} // namespace Detail
 
 void SetBusyCursor()
 {
@@ -106,6 +240,7 @@ void RepaintNow(QWidget *window)
     // A window shown a moment ago may not be mapped yet; let the platform
     // catch up, but take no user input meanwhile.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    wakeForHeldBackInput();
     window->repaint();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // The thin layer over Qt that every window uses: the application object with
-// its default error report, window creation, the screen cursor and
-// repaint-now.
+// its default error report and the program's end, window creation, blocking
+// handlers, the screen cursor and repaint-now.
 
 #include <QApplication>
 #include <QPointer>
@@ -25,6 +25,11 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override;
 
+    // Shows the main window and runs the event loop until Quit(). When Quit()
+    // came before (a termination signal while a start-up error box was
+    // open), nothing is shown and the loop never starts.
+    int run(QWidget *mainWindow);
+
     // Windows created through CreateForm belong here and are destroyed with
     // the application object, newest first.
     void adopt(QWidget *window);
@@ -32,6 +37,12 @@ public:
 private:
     std::vector<QPointer<QWidget>> m_windows;
 };
+
+// Ends the program: the event loop ends, and with it any modal window or
+// message box that is open; shutdown follows. Asked for before the loop runs,
+// the loop never starts and no later message box waits for an answer.
+void Quit();
+bool QuitRequested();
 
 // The default error report: a message box with the error's text. Tests (and
 // anything that must not block) install a handler that receives the text
@@ -67,6 +78,37 @@ T *CreateForm(Variable &variable)
         app->adopt(window);
     Guarded([window] { window->FormCreate(); });
     return window;
+}
+
+// True while a blocking handler runs.
+bool IsBusy();
+namespace Detail {
+bool BeginBlocking();
+void EndBlocking();
+} // namespace Detail
+
+// Runs a handler that blocks the event loop (a network wait), so the window
+// is frozen while it runs. Presses and key strokes the user made meanwhile
+// are dropped once it ends instead of being replayed one after another; a
+// close request or a termination signal that came meanwhile is delivered as
+// soon as it ends. A blocking handler asked for while another one runs is
+// not run (the result is false). An error from the handler reaches the
+// caller after the dropped input is gone.
+template <typename F>
+bool RunBlocking(F &&handler)
+{
+    if (!Detail::BeginBlocking())
+        return false;
+    std::exception_ptr error;
+    try {
+        handler();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    Detail::EndBlocking();
+    if (error)
+        std::rethrow_exception(error);
+    return true;
 }
 
 // The screen cursor for the whole application.

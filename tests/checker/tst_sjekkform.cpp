@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <QLabel>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -49,6 +50,7 @@ private slots:
     void showLoadsPopSettings();
     void handlerErrorsAreReportedAndTheLoopGoesOn();
     void defaultReportIsAMessageBox();
+    void boxOpenedWhileBusyTakesInput();
 
 private:
     std::unique_ptr<StoreFixture> m_store;
@@ -214,6 +216,31 @@ void TestSjekkForm::defaultReportIsAMessageBox()
     Gui::ReportError(QStringLiteral("Innlogging avvist"));
     QCOMPARE(shown, QStringLiteral("Innlogging avvist"));
     QVERIFY(!Gui::IsBusyCursor());
+}
+
+// Presses are dropped while a blocking handler runs, but not those meant for
+// a box it opens: that box could never be answered.
+void TestSjekkForm::boxOpenedWhileBusyTakesInput()
+{
+    Gui::SetErrorHandler({});
+    bool closedByClick = false;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        answer.stop();
+        QAbstractButton *ok = box->button(QMessageBox::Ok);
+        QTest::mouseClick(ok, Qt::LeftButton, {}, ok->rect().center());
+        closedByClick = !box->isVisible();
+        if (!closedByClick)
+            box->reject();
+    });
+    answer.start(20);
+    const bool ran = Gui::RunBlocking([] { Gui::ReportError(QStringLiteral("Tidsavbrudd")); });
+    QVERIFY(ran);
+    QVERIFY(closedByClick);
+    QVERIFY(!Gui::IsBusy());
 }
 
 int main(int argc, char **argv)

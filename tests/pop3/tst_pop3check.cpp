@@ -12,8 +12,10 @@
 #include "shape.h"
 #include "sjekk.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -62,6 +64,16 @@ QByteArray rawStat(quint16 port, const QByteArray &user, const QByteArray &passw
     return reply;
 }
 
+// Counts the links the desktop would have been asked to open.
+class LinkCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    int opened = 0;
+public slots:
+    void open(const QUrl &) { ++opened; }
+};
+
 QString status(qint64 size, qint64 count)
 {
     return QStringLiteral("%1 bytes i %2 meldinger").arg(size).arg(count);
@@ -85,6 +97,7 @@ private slots:
     void credentialsFromScrambledFile_data();
     void credentialsFromScrambledFile();
     void sizeBeyond32BitsShownExactly();
+    void serverMarkupShownAsText();
 
 private:
     // Presses the green dot as the user does: through the application
@@ -294,6 +307,55 @@ void TestPop3Check::sizeBeyond32BitsShownExactly()
     // The whole text is on screen, not cut at the label's first width.
     auto *label = m_window->findChild<QLabel *>(QStringLiteral("Statuslabel"));
     QVERIFY(label->width() >= label->sizeHint().width());
+}
+
+// A server's -ERR line full of markup reaches the error box as the text it
+// is: no big red letters, no link to click.
+void TestPop3Check::serverMarkupShownAsText()
+{
+    const QByteArray markup = "<a href=\"http://127.0.0.1:9/\"><font size=7 color=red>"
+                              "Passordet er utl\xC3\xB8pt - klikk her</font></a>";
+    FakePop3Server server(FakePop3Server::Script{"+OK fake\r\n", false, "-ERR " + markup + "\r\n"});
+    saveSettings("127.0.0.1", server.port(), "kari", "hemmelig");
+    m_window->LoadPopSettings();
+
+    LinkCatcher links;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
+    Gui::SetErrorHandler({});
+    QString shown;
+    QImage text;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        answer.stop();
+        auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        if (label) {
+            shown = label->text();
+            text = label->grab().toImage();
+            // Click all over the text, where a link would be.
+            for (int y = 2; y < label->height(); y += 4) {
+                for (int x = 2; x < label->width(); x += 6)
+                    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(x, y));
+            }
+        }
+        box->accept();
+    });
+    answer.start(20);
+    pressGreenDot();
+    Gui::SetErrorHandler([this](const QString &text) { m_errors << text; });
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+
+    QVERIFY2(shown.contains(QString::fromUtf8(markup)), qPrintable(shown));
+    QCOMPARE(links.opened, 0);
+    QVERIFY(!text.isNull());
+    for (int y = 0; y < text.height(); ++y) {
+        for (int x = 0; x < text.width(); ++x) {
+            const QColor c = text.pixelColor(x, y);
+            QVERIFY2(!(c.red() > 150 && c.green() < 100 && c.blue() < 100), "red text in the error box");
+        }
+    }
 }
 
 // The error report lives in the application object, so a press must go
