@@ -36,9 +36,10 @@ void Initialize();
 // Module shutdown: flush the shared file unless it is read-only, release it.
 void Finalize();
 
-// Switch the open file. Each switch flushes the file being left (a read-only
-// shared file is left unwritten), then opens the other. When the flush fails
-// the file being left stays open and SettingsError is thrown.
+// Switch the open file. Each switch reads the other file, flushes the file
+// being left (a read-only shared file is left unwritten), then makes the
+// other the open file. When the read or the flush fails, the file being left
+// stays open and SettingsError is thrown.
 void UseUserSettings();
 void UseSharedSettings();
 

@@ -2,9 +2,7 @@
 
 #include "settingserror.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QList>
 
 namespace Felles {
 
@@ -53,11 +51,15 @@ QByteArray decodeValue(const QByteArray &raw)
 
 } // namespace
 
-IniFile::IniFile(const QString &path)
+IniFile::IniFile(const QString &path, FileIo::Owner owner)
     : m_path(path)
+    , m_owner(owner)
+    , m_ownerOnly(owner == FileIo::Owner::CurrentUser)
 {
-    QFile f(path);
-    parse(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+    FileIo::removeStrayTemporaries(path);
+    QByteArray data;
+    FileIo::readFile(path, owner, &data);
+    parse(data);
 }
 
 void IniFile::parse(const QByteArray &data)
@@ -208,29 +210,9 @@ QByteArray IniFile::serialize() const
     return out;
 }
 
-void IniFile::flush() const
+void IniFile::flush()
 {
-    const bool isNew = !QFileInfo::exists(m_path);
-    QSaveFile f(m_path);
-    auto fail = [&](const QString &reason) {
-        throw SettingsError(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2").arg(m_path, reason));
-    };
-    if (!f.open(QIODevice::WriteOnly))
-        fail(f.errorString());
-    // The temporary file gets its final mode before any byte of a password
-    // is written to it.
-    if (isNew && m_ownerOnly)
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray data = serialize();
-    // commit() alone reports success for a file cut short by a full disk
-    // (Qt 6.4), so the buffered bytes are pushed out and checked first.
-    if (f.write(data) != data.size() || !f.flush()) {
-        const QString reason = f.errorString();
-        f.cancelWriting();
-        fail(reason);
-    }
-    if (!f.commit())
-        fail(f.errorString());
+    FileIo::writeFile(m_path, serialize(), m_owner, m_ownerOnly);
 }
 
 } // namespace Felles
