@@ -39,7 +39,7 @@ bool isSharedFileOpen()
     return SettingsFile && SettingsFile->path() == decode(SharedIniPath);
 }
 
-// Flushes the open file. A shared
+// Flushes the open file (which writes it only when it changed). A shared
 // file marked read-only is left unwritten, as at shutdown.
 void flushOpenFile()
 {

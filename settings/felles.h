@@ -37,9 +37,10 @@ void Initialize();
 void Finalize();
 
 // Switch the open file. Each switch reads the other file, flushes the file
-// being left (a read-only shared file is left unwritten), then makes the
-// other the open file. When the read or the flush fails, the file being left
-// stays open and SettingsError is thrown.
+// being left (which writes it only when the program changed it; a read-only
+// shared file is left unwritten), then makes the other the open file. When
+// the read or the flush fails, the file being left stays open and
+// SettingsError is thrown.
 void UseUserSettings();
 void UseSharedSettings();
 

@@ -169,7 +169,10 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
                                 .arg(QString::fromLocal8Bit(key), QString::fromLocal8Bit(section), m_path));
     if (Line *l = find(section, key)) {
-        l->value = value;
+        if (l->value != value) {
+            l->value = value;
+            m_changed = true;
+        }
         return;
     }
     Section &s = sectionFor(section);
@@ -182,6 +185,7 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     l.key = key;
     l.value = value;
     s.lines.insert(pos, l);
+    m_changed = true;
 }
 
 void IniFile::writeInteger(const QByteArray &section, const QByteArray &key, qint64 value)
@@ -212,7 +216,10 @@ QByteArray IniFile::serialize() const
 
 void IniFile::flush()
 {
+    if (!m_changed && FileIo::exists(m_path))
+        return;
     FileIo::writeFile(m_path, serialize(), m_owner, m_ownerOnly);
+    m_changed = false;
 }
 
 } // namespace Felles

@@ -49,7 +49,10 @@ public:
     static bool canHold(const QByteArray &value);
 
     // Writes the memory copy to path (FileIo::writeFile: atomically where it
-    // can). On failure throws SettingsError naming the file and the reason; the
+    // can) when a write changed a value since the file was read or last
+    // flushed, or when there is no file at path; otherwise leaves the disk
+    // alone, so that an unchanged copy never undoes another program's save.
+    // On failure throws SettingsError naming the file and the reason; the
     // file on disk is then left as it was. A file created here gets the mode
     // given by setNewFileOwnerOnly.
     void flush();
@@ -85,6 +88,7 @@ private:
     std::vector<Section> m_sections;
     FileIo::Owner m_owner = FileIo::Owner::Anyone;
     bool m_ownerOnly = false;
+    bool m_changed = false; // a value differs from what was read or flushed
 };
 
 } // namespace Felles
