@@ -129,6 +129,21 @@ void UseSharedSettings()
     switchTo(SharedIniPath, FileIo::Owner::Anyone);
 }
 
+void DiscardUnsavedChanges()
+{
+    if (!SettingsFile)
+        return;
+    std::unique_ptr<IniFile> fresh;
+    try {
+        fresh = std::make_unique<IniFile>(SettingsFile->path(), SettingsFile->owner());
+    } catch (const SettingsError &) {
+        // It can no longer be read: it is left unwritten, and the shared
+        // file is opened in its place.
+        fresh = std::make_unique<IniFile>(decode(SharedIniPath));
+    }
+    SettingsFile = std::move(fresh);
+}
+
 QByteArray ReadSetting(const QByteArray &key)
 {
     return ShortText(SettingsFile->readString(CurrentSection, key));

@@ -44,6 +44,11 @@ void Finalize();
 void UseUserSettings();
 void UseSharedSettings();
 
+// Reads the open file from disk again, dropping what was written to it since
+// it was read or flushed: after a failed save, nothing abandoned reaches the
+// disk later. A file that can no longer be read is replaced by the shared one.
+void DiscardUnsavedChanges();
+
 QByteArray ReadSetting(const QByteArray &key);   // "" when absent, cut to 255
 int ReadSettingInt(const QByteArray &key);       // 0 when absent or not a number
 bool ReadSettingBool(const QByteArray &key);     // false when absent
