@@ -220,8 +220,10 @@ Replaced replace(const QString &path, const QByteArray &target, const QByteArray
             failWrite(path, errno);
         }
         // A cleanup in another run may have taken it between open and lock.
+        // Where the file system has no locks the save goes on without one
+        // (and no cleanup removes anything there).
         struct stat mine, named;
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &mine) != 0
+        if ((::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || ::fstat(fd.get(), &mine) != 0
             || ::lstat(name.constData(), &named) != 0 || !sameFile(mine, named))
             fd.reset();
     }
