@@ -33,7 +33,8 @@ bool exists(const QString &path);
 // it belongs to someone else or when its folder does not allow new files. A
 // file with no write permission at all is not written, even by root. A new
 // file gets mode 0600 when newFileOwnerOnly is set. Throws SettingsError
-// naming the file and the reason; the file is then as it was.
+// naming the file and the reason; the file is then as it was, except after
+// an in-place write that failed once its room was claimed (a disk error).
 void writeFile(const QString &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly);
 
 // Removes what an interrupted write of path left behind: temporary files

@@ -180,9 +180,9 @@ void writeInPlace(const QString &path, const QByteArray &target, const QByteArra
         const int r = ::posix_fallocate(fd.get(), 0, off_t(data.size()));
         // Not every file system can claim room ahead; those just go on.
         if (r != 0 && r != EOPNOTSUPP && r != EINVAL && r != ENOSYS && r != EBADF) {
-            if (::ftruncate(fd.get(), st.st_size) != 0) {
-                // The size could not be put back; the content itself is untouched.
-            }
+            // Give back what was claimed; the old content was not touched.
+            const int restored = ::ftruncate(fd.get(), st.st_size);
+            static_cast<void>(restored);
             failWrite(path, r);
         }
     }
@@ -250,7 +250,7 @@ Replaced replace(const QString &path, const QByteArray &target, const QByteArray
     int error = 0;
     if (!writeAll(fd.get(), data, 0, &error))
         fail(error);
-    // A full disk can show only here, when the data leaves the cache.
+    // A full disk may show only here, when the data leaves the cache.
     if (::fsync(fd.get()) != 0)
         fail(errno);
     if (::rename(name.constData(), target.constData()) != 0)
