@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,6 +177,11 @@ void writeInPlace(const QString &path, const QByteArray &target, const QByteArra
     Failure why;
     if (refuse(st, owner, &why) && why != Failure::OverSizeLimit)
         throwWriteError(path, reasonText(why));
+    // The file-size limit stops a write even inside the old length, halfway.
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && rlim_t(data.size()) > limit.rlim_cur)
+        failWrite(path, EFBIG);
     if (data.size() > st.st_size) {
         const int r = ::posix_fallocate(fd.get(), 0, off_t(data.size()));
         // Not every file system can claim room ahead; those just go on.

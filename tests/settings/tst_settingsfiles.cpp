@@ -166,7 +166,7 @@ private:
 };
 
 enum Hostile { LinkToOthersFile, LinkByOtherUser, OthersFile, Fifo, DeviceLink, OverLimit };
-enum Cause { ReadOnlyMark, SizeLimit, NoSpace, ReadOnlyFileSystem, NoAccess, Missing, NotAFile, OtherError };
+enum Cause { ReadOnlyMark, SizeLimit, SizeLimitInPlace, NoSpace, ReadOnlyFileSystem, NoAccess, Missing, NotAFile, OtherError };
 
 } // namespace
 
@@ -413,6 +413,7 @@ void TestSettingsFiles::failuresSayWhy_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("read-only mark, even for root") << int(ReadOnlyMark) << QStringLiteral("filen er skrivebeskyttet");
     QTest::newRow("file-size limit") << int(SizeLimit) << QStringLiteral("filen er for stor");
+    QTest::newRow("file-size limit, another user's file") << int(SizeLimitInPlace) << QStringLiteral("filen er for stor");
     QTest::newRow("full disk") << int(NoSpace) << QStringLiteral("det er ikke mer plass på disken");
     QTest::newRow("read-only file system") << int(ReadOnlyFileSystem)
                                            << QStringLiteral("filsystemet er skrivebeskyttet");
@@ -441,6 +442,12 @@ void TestSettingsFiles::failuresSayWhy()
         break;
     case SizeLimit:
         writeAll(path, Original);
+        break;
+    case SizeLimitInPlace:
+        if (::geteuid() != 0 || !m_spare)
+            QSKIP("needs root to give the file to a second owner");
+        writeAll(path, Original); // written in place, so the limit must not cut it short
+        giveTo(path, m_spare);
         break;
     case NoSpace:
     case ReadOnlyFileSystem:
@@ -483,8 +490,9 @@ void TestSettingsFiles::failuresSayWhy()
             IniFile f(path);
             f.writeString("Pop3", "ServerName", "new.example.net");
             std::unique_ptr<FileSizeLimit> limit;
-            if (cause == SizeLimit)
-                limit = std::make_unique<FileSizeLimit>();
+            // Cuts the new text inside its first value.
+            if (cause == SizeLimit || cause == SizeLimitInPlace)
+                limit = std::make_unique<FileSizeLimit>(20);
             f.flush();
             QFAIL("the flush should have failed");
         } catch (const SettingsError &e) {
