@@ -39,9 +39,9 @@ bool isSharedFileOpen()
     return SettingsFile && SettingsFile->path() == decode(SharedIniPath);
 }
 
-// Flushes and releases the open file. A shared file marked read-only is left
-// unwritten, as at shutdown. When the flush fails the file stays open.
-void leaveOpenFile()
+// Flushes the open file (which writes it only when it changed). A shared
+// file marked read-only is left unwritten, as at shutdown.
+void flushOpenFile()
 {
     if (!SettingsFile)
         return;
@@ -49,7 +49,15 @@ void leaveOpenFile()
         && Platform::isReadOnlyFile(decode(SharedIniPath));
     if (!readOnlyShared)
         SettingsFile->flush();
-    SettingsFile.reset();
+}
+
+// Makes path the open file. The next file is read before the open one is
+// flushed, so that when either fails the open file stays open, unreleased.
+void switchTo(const QByteArray &path, FileIo::Owner owner)
+{
+    auto next = std::make_unique<IniFile>(decode(path), owner);
+    flushOpenFile();
+    SettingsFile = std::move(next);
 }
 
 } // namespace
@@ -119,17 +127,29 @@ QByteArray UserIniPath()
 
 void UseUserSettings()
 {
-    const QByteArray path = UserIniPath();
-    leaveOpenFile();
-    SettingsFile = std::make_unique<IniFile>(decode(path));
-    // The per-user file holds the POP3 password: keep it from other users.
-    SettingsFile->setNewFileOwnerOnly(true);
+    // The per-user file holds the POP3 password: it must be the user's own,
+    // and a new one is kept from other users.
+    switchTo(UserIniPath(), FileIo::Owner::CurrentUser);
 }
 
 void UseSharedSettings()
 {
-    leaveOpenFile();
-    SettingsFile = std::make_unique<IniFile>(decode(SharedIniPath));
+    switchTo(SharedIniPath, FileIo::Owner::Anyone);
+}
+
+void DiscardUnsavedChanges()
+{
+    if (!SettingsFile)
+        return;
+    std::unique_ptr<IniFile> fresh;
+    try {
+        fresh = std::make_unique<IniFile>(SettingsFile->path(), SettingsFile->owner());
+    } catch (const SettingsError &) {
+        // It can no longer be read: it is left unwritten, and the shared
+        // file is opened in its place.
+        fresh = std::make_unique<IniFile>(decode(SharedIniPath));
+    }
+    SettingsFile = std::move(fresh);
 }
 
 QByteArray ReadSetting(const QByteArray &key)

@@ -36,11 +36,18 @@ void Initialize();
 // Module shutdown: flush the shared file unless it is read-only, release it.
 void Finalize();
 
-// Switch the open file. Each switch flushes the file being left (a read-only
-// shared file is left unwritten), then opens the other. When the flush fails
-// the file being left stays open and SettingsError is thrown.
+// Switch the open file. Each switch reads the other file, flushes the file
+// being left (which writes it only when the program changed it; a read-only
+// shared file is left unwritten), then makes the other the open file. When
+// the read or the flush fails, the file being left stays open and
+// SettingsError is thrown.
 void UseUserSettings();
 void UseSharedSettings();
+
+// Reads the open file from disk again, dropping what was written to it since
+// it was read or flushed: after a failed save, nothing abandoned reaches the
+// disk later. A file that can no longer be read is replaced by the shared one.
+void DiscardUnsavedChanges();
 
 QByteArray ReadSetting(const QByteArray &key);   // "" when absent, cut to 255
 int ReadSettingInt(const QByteArray &key);       // 0 when absent or not a number

@@ -2,9 +2,7 @@
 
 #include "settingserror.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QList>
 
 namespace Felles {
 
@@ -55,11 +53,15 @@ QByteArray decodeValue(const QByteArray &raw)
 
 } // namespace
 
-IniFile::IniFile(const QString &path)
+IniFile::IniFile(const QString &path, FileIo::Owner owner)
     : m_path(path)
+    , m_owner(owner)
+    , m_ownerOnly(owner == FileIo::Owner::CurrentUser)
 {
-    QFile f(path);
-    parse(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+    FileIo::removeStrayTemporaries(path);
+    QByteArray data;
+    FileIo::readFile(path, owner, &data);
+    parse(data);
 }
 
 void IniFile::parse(const QByteArray &data)
@@ -203,7 +205,10 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
                                 .arg(PlainText(key), PlainText(section), m_path));
     if (Line *l = find(section, key)) {
-        l->value = value;
+        if (l->value != value) {
+            l->value = value;
+            m_changed = true;
+        }
         return;
     }
     Section &s = sectionFor(section);
@@ -216,6 +221,7 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     l.key = key;
     l.value = value;
     s.lines.insert(pos, l);
+    m_changed = true;
 }
 
 void IniFile::writeInteger(const QByteArray &section, const QByteArray &key, qint64 value)
@@ -259,29 +265,12 @@ std::vector<IniFile::Entry> IniFile::entries() const
     return all;
 }
 
-void IniFile::flush() const
+void IniFile::flush()
 {
-    const bool isNew = !QFileInfo::exists(m_path);
-    QSaveFile f(m_path);
-    auto fail = [&](const QString &reason) {
-        throw SettingsError(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2").arg(m_path, reason));
-    };
-    if (!f.open(QIODevice::WriteOnly))
-        fail(f.errorString());
-    // The temporary file gets its final mode before any byte of a password
-    // is written to it.
-    if (isNew && m_ownerOnly)
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray data = serialize();
-    // commit() alone reports success for a file cut short by a full disk
-    // (Qt 6.4), so the buffered bytes are pushed out and checked first.
-    if (f.write(data) != data.size() || !f.flush()) {
-        const QString reason = f.errorString();
-        f.cancelWriting();
-        fail(reason);
-    }
-    if (!f.commit())
-        fail(f.errorString());
+    if (!m_changed && FileIo::exists(m_path))
+        return;
+    FileIo::writeFile(m_path, serialize(), m_owner, m_ownerOnly);
+    m_changed = false;
 }
 
 qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at)

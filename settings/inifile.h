@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileio.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -21,10 +23,14 @@ namespace Felles {
 class IniFile
 {
 public:
-    // Loads path when it exists; a missing or unreadable file starts empty.
-    explicit IniFile(const QString &path);
+    // Loads path when it exists; a missing file starts empty. A file that is
+    // there but cannot or may not be read (see FileIo::readFile; owner says
+    // whose it must be) throws SettingsError. Leftovers of a save of this
+    // file that was killed are removed first.
+    explicit IniFile(const QString &path, FileIo::Owner owner = FileIo::Owner::Anyone);
 
     QString path() const { return m_path; }
+    FileIo::Owner owner() const { return m_owner; }
 
     QByteArray readString(const QByteArray &section, const QByteArray &key,
                           const QByteArray &defaultValue = QByteArray()) const;
@@ -56,13 +62,17 @@ public:
     // Every entry under a section header, in file order.
     std::vector<Entry> entries() const;
 
-    // Writes the memory copy to path atomically (temporary file, then rename).
-    // On failure throws SettingsError naming the file and the reason; the file
-    // on disk is then left as it was. A file created here gets the mode given
-    // by setNewFileOwnerOnly.
-    void flush() const;
+    // Writes the memory copy to path (FileIo::writeFile: atomically where it
+    // can) when a write changed a value since the file was read or last
+    // flushed, or when there is no file at path; otherwise leaves the disk
+    // alone, so that an unchanged copy never undoes another program's save.
+    // On failure throws SettingsError naming the file and the reason; the
+    // file on disk is then left as it was. A file created here gets the mode
+    // given by setNewFileOwnerOnly.
+    void flush();
 
-    // New files made by flush() are readable and writable by the owner only.
+    // New files made by flush() are readable and writable by the owner only
+    // (always so for a file of Owner::CurrentUser).
     void setNewFileOwnerOnly(bool on) { m_ownerOnly = on; }
 
     // The file's text as flush() would write it.
@@ -96,7 +106,9 @@ private:
     std::vector<Section> m_sections;
     QByteArray m_lineEnd = "\n";
     bool m_byteOrderMark = false;
+    FileIo::Owner m_owner = FileIo::Owner::Anyone;
     bool m_ownerOnly = false;
+    bool m_changed = false; // a value differs from what was read or flushed
 };
 
 // Bytes from a file or the system as a message may show them: read with the

@@ -279,24 +279,32 @@ void TfmSetup::BitBtn1Click()
     }
 
     UseUserSettings();
-    for (const Pending &p : values) {
-        const Entry &e = *p.entry;
-        switch (e.form) {
-        case Form::Text:
-        case Form::Scrambled:
-            SettingsFile->writeString(e.section, e.key, p.text);
-            break;
-        case Form::Boolean:
-            SettingsFile->writeBool(e.section, e.key, p.mark);
-            break;
-        case Form::Integer:
-            SettingsFile->writeInteger(e.section, e.key, p.index);
-            break;
+    try {
+        for (const Pending &p : values) {
+            const Entry &e = *p.entry;
+            switch (e.form) {
+            case Form::Text:
+            case Form::Scrambled:
+                SettingsFile->writeString(e.section, e.key, p.text);
+                break;
+            case Form::Boolean:
+                SettingsFile->writeBool(e.section, e.key, p.mark);
+                break;
+            case Form::Integer:
+                SettingsFile->writeInteger(e.section, e.key, p.index);
+                break;
+            }
         }
+        // Flushes the per-user file.
+        UseSharedSettings();
+    } catch (...) {
+        // The error goes to the default report and the window stays open
+        // with everything typed, so OK can be pressed again. The open file
+        // goes back to what is on disk: values the user then abandons by
+        // closing the window must not be written by a later switch.
+        DiscardUnsavedChanges();
+        throw;
     }
-    // Flushes the per-user file. When that fails the error goes to the
-    // default report and the window stays open with everything typed.
-    UseSharedSettings();
     accept();
 }
 

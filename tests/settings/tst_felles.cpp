@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <functional>
+
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -50,6 +52,9 @@ private slots:
     void recordFolderAddsTheSeparator();
     void userFilesAreNamedByTheNamesOwnBytes();
     void refusedUserNameIsShownAsPlainText();
+    void onlyWhatTheProgramChangedIsWritten();
+    void aReadNeverUndoesAnotherCopysSave_data();
+    void aReadNeverUndoesAnotherCopysSave();
 
 private:
     QString m_home;
@@ -198,11 +203,6 @@ void TestFelles::everySwitchFlushesTheFileItLeaves()
     Felles::SettingsFile->writeString("Pop3", "ServerName", "mail.example.net");
     Felles::UseSharedSettings();
     QCOMPARE(readAll(store.file("KARI.INI")), QByteArray("[Pop3]\nServerName=mail.example.net\n"));
-    // A reader's bracket rewrites the file even though it changed nothing.
-    writeAll(store.file("KARI.INI"), "[Pop3]\nServerName = spaced\n");
-    Felles::UseUserSettings();
-    Felles::UseSharedSettings();
-    QCOMPARE(readAll(store.file("KARI.INI")), QByteArray("[Pop3]\nServerName=spaced\n"));
 }
 
 void TestFelles::readOnlySharedFileIsNeverWritten()
@@ -337,6 +337,97 @@ void TestFelles::refusedUserNameIsShownAsPlainText()
                                           "innstillingsfil i %1.")
                                .arg(QFile::decodeName(Felles::ConfigDir)));
     }
+}
+
+void TestFelles::onlyWhatTheProgramChangedIsWritten()
+{
+    // Files written by hand, in a layout the program would not write.
+    WorkDir work;
+    const QString shared = work.file("KORVELIN.INI");
+    const QString user = work.file("KARI.INI");
+    const QByteArray sharedText = "[FOLDERS]\netc_folder = " + QFile::encodeName(canonical(work.path()))
+        + "\n[Other]\nKey = kept\n";
+    const QByteArray userText = "[Pop3]\nServerName = mail.example.net\n";
+    writeAll(shared, sharedText);
+    writeAll(user, userText);
+    useIdentity("kari");
+
+    // Start-up records the same folder again, a reader brackets the per-user
+    // file, a value is written as it already was, the program ends: nothing
+    // changed, so nothing is written.
+    Felles::Initialize();
+    Felles::UseUserSettings();
+    Felles::CurrentSection = "Pop3";
+    QCOMPARE(Felles::ReadSetting("ServerName"), QByteArray("mail.example.net"));
+    Felles::CurrentSection = "STANDARD";
+    Felles::SettingsFile->writeString("POP3", "servername", "mail.example.net");
+    Felles::UseSharedSettings();
+    Felles::Finalize();
+    QCOMPARE(readAll(shared), sharedText);
+    QCOMPARE(readAll(user), userText);
+
+    // A file that went missing is made again at the next switch.
+    QFile::remove(user);
+    Felles::Initialize();
+    Felles::UseUserSettings();
+    Felles::UseSharedSettings();
+    QCOMPARE(readAll(user), QByteArray());
+    QVERIFY(QFileInfo::exists(user));
+}
+
+void TestFelles::aReadNeverUndoesAnotherCopysSave_data()
+{
+    QTest::addColumn<bool>("readerWrites");
+    QTest::newRow("the first copy only reads") << false;
+    QTest::newRow("both change the file: the first copy's own is written") << true;
+}
+
+void TestFelles::aReadNeverUndoesAnotherCopysSave()
+{
+    QFETCH(bool, readerWrites);
+    StoreFixture store("kari");
+    const QString user = store.file("KARI.INI");
+    const QString shared = store.file("KORVELIN.INI");
+    writeAll(user, "[Pop3]\nServerName=old.example.net\n");
+    Felles::UseUserSettings();
+    Felles::UseSharedSettings();
+
+    // A second copy of the program, started and ended while the first holds
+    // its open file.
+    const auto secondCopy = [](const std::function<void()> &work) {
+        std::unique_ptr<Felles::IniFile> firstCopysFile = std::move(Felles::SettingsFile);
+        Felles::Initialize();
+        work();
+        Felles::Finalize();
+        Felles::SettingsFile = std::move(firstCopysFile);
+    };
+
+    // The first copy has the shared file open when the second adds a key to it...
+    Felles::Initialize();
+    secondCopy([] { Felles::SettingsFile->writeString("Other", "Added", "1"); });
+    // ...and is in a reader's bracket when the second saves the per-user file.
+    Felles::UseUserSettings();
+    QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("old.example.net"));
+    secondCopy([] {
+        Felles::UseUserSettings();
+        Felles::SettingsFile->writeString("Pop3", "ServerName", "saved.example.net");
+        Felles::UseSharedSettings();
+    });
+    const QByteArray savedUser = readAll(user);
+    const QByteArray savedShared = readAll(shared);
+    QVERIFY(savedUser.contains("saved.example.net"));
+    QVERIFY(savedShared.contains("Added=1"));
+
+    // The first copy closes its bracket and ends.
+    if (readerWrites)
+        Felles::SettingsFile->writeString("Pop3", "ServerUser", "kari");
+    Felles::UseSharedSettings();
+    Felles::Finalize();
+    QCOMPARE(readAll(shared), savedShared);
+    if (readerWrites)
+        QCOMPARE(readAll(user), QByteArray("[Pop3]\nServerName=old.example.net\nServerUser=kari\n"));
+    else
+        QCOMPARE(readAll(user), savedUser);
 }
 
 QTEST_GUILESS_MAIN(TestFelles)

@@ -1,0 +1,44 @@
+#include "fileio.h"
+
+#include "settingserror.h"
+
+namespace Felles::FileIo {
+
+QString reasonText(Failure failure)
+{
+    switch (failure) {
+    case Failure::NoSpace:
+        return QStringLiteral("det er ikke mer plass på disken");
+    case Failure::PermissionDenied:
+        return QStringLiteral("ingen tilgang");
+    case Failure::ReadOnlyFileSystem:
+        return QStringLiteral("filsystemet er skrivebeskyttet");
+    case Failure::FileTooLarge:
+        return QStringLiteral("filen er for stor");
+    case Failure::NotFound:
+        return QStringLiteral("filen eller mappen finnes ikke");
+    case Failure::NotRegularFile:
+        return QStringLiteral("den er ikke en vanlig fil");
+    case Failure::ReadOnlyMark:
+        return QStringLiteral("filen er skrivebeskyttet");
+    case Failure::OtherUsersFile:
+        return QStringLiteral("den tilhører en annen bruker");
+    case Failure::OtherUsersLink:
+        return QStringLiteral("den er en lenke som en annen bruker har laget, eller som fører til en annen brukers fil");
+    case Failure::OverSizeLimit:
+        return QStringLiteral("den er større enn 1 MiB");
+    }
+    return QString();
+}
+
+void throwReadError(const QString &path, const QString &reason)
+{
+    throw SettingsError(QStringLiteral("Kan ikke lese innstillingsfilen %1: %2. Filen er ikke endret.").arg(path, reason));
+}
+
+void throwWriteError(const QString &path, const QString &reason)
+{
+    throw SettingsError(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2.").arg(path, reason));
+}
+
+} // namespace Felles::FileIo

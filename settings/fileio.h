@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reading and writing a settings file as a whole, with the checks that keep a
+// planted or damaged file from being read or written. One implementation per
+// platform (fileio_posix.cpp, fileio_win.cpp); the messages are shared
+// (fileio.cpp).
+namespace Felles::FileIo {
+
+// Far above any real settings file; a larger one is refused unread.
+constexpr qint64 MaxFileSize = 1024 * 1024;
+
+// Whose file it may be. The per-user file holds the POP3 password: it must be
+// the user's own, and a link to it is followed only when the link and the
+// file it leads to are both the user's.
+enum class Owner { Anyone, CurrentUser };
+
+// Loads the whole file into *data. Returns false, with *data empty, when
+// there is no file. A file that is there but cannot or may not be read
+// (not a regular file, larger than MaxFileSize, another user's when owner is
+// CurrentUser, no read access) throws SettingsError naming the file and the
+// reason; nothing is written to it. Never waits on a FIFO or a device.
+bool readFile(const QString &path, Owner owner, QByteArray *data);
+
+// True when anything is at path, a link to nothing included.
+bool exists(const QString &path);
+
+// Makes data the file's whole content. Normally a new file replaces the old
+// one in a single step, so that a failure or a kill leaves the old file as it
+// was. The file is written in place, keeping its owner, group and mode, when
+// it belongs to someone else or when its folder does not allow new files. A
+// file with no write permission at all is not written, even by root. A new
+// file gets mode 0600 when newFileOwnerOnly is set. Throws SettingsError
+// naming the file and the reason; the file is then as it was, except after
+// an in-place write that failed once its room was claimed (a disk error).
+void writeFile(const QString &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly);
+
+// Removes what an interrupted write of path left behind: temporary files
+// made by writeFile for this path that belong to this process's user and
+// that no running save holds. Anything else is left alone.
+void removeStrayTemporaries(const QString &path);
+
+// Why a settings file could not be read or written.
+enum class Failure {
+    NoSpace,
+    PermissionDenied,
+    ReadOnlyFileSystem,
+    FileTooLarge,       // the process's file-size limit
+    NotFound,
+    NotRegularFile,
+    ReadOnlyMark,       // no write permission for anyone
+    OtherUsersFile,
+    OtherUsersLink,     // a link the user did not make, or to a file not the user's
+    OverSizeLimit,      // larger than MaxFileSize
+};
+QString reasonText(Failure failure);
+
+// The messages, the same on every platform; reason as from reasonText or the
+// system's own text.
+[[noreturn]] void throwReadError(const QString &path, const QString &reason);
+[[noreturn]] void throwWriteError(const QString &path, const QString &reason);
+
+} // namespace Felles::FileIo

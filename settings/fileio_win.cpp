@@ -1,0 +1,117 @@
+#include "fileio.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <windows.h>
+
+// Windows has no FIFOs or devices among ordinary names and keeps owners in
+// access lists: the checks here are the type, the size, links and the
+// read-only attribute, and the save is Qt's own.
+
+namespace Felles::FileIo {
+
+namespace {
+
+QString systemReason(DWORD error, const QString &qtText)
+{
+    switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return reasonText(Failure::NoSpace);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return reasonText(Failure::PermissionDenied);
+    case ERROR_WRITE_PROTECT:
+        return reasonText(Failure::ReadOnlyFileSystem);
+    case ERROR_FILE_TOO_LARGE:
+        return reasonText(Failure::FileTooLarge);
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return reasonText(Failure::NotFound);
+    default:
+        return qtText;
+    }
+}
+
+bool readOnlyAttribute(const QString &path)
+{
+    const DWORD attrs = GetFileAttributesW(reinterpret_cast<const wchar_t *>(path.utf16()));
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+void check(const QFileInfo &info, Owner owner, void (*fail)(const QString &, const QString &))
+{
+    // Who made a link is not told by the file system here: the per-user
+    // file is taken only as a file of its own.
+    if (owner == Owner::CurrentUser && (info.isSymLink() || info.isJunction()))
+        fail(info.filePath(), reasonText(Failure::OtherUsersLink));
+    if (!info.isFile())
+        fail(info.filePath(), reasonText(Failure::NotRegularFile));
+}
+
+} // namespace
+
+bool exists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+bool readFile(const QString &path, Owner owner, QByteArray *data)
+{
+    data->clear();
+    const QFileInfo info(path);
+    if (!exists(path))
+        return false;
+    check(info, owner, throwReadError);
+    if (info.size() > MaxFileSize)
+        throwReadError(path, reasonText(Failure::OverSizeLimit));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throwReadError(path, systemReason(GetLastError(), f.errorString()));
+    const QByteArray content = f.read(MaxFileSize + 1);
+    if (f.error() != QFileDevice::NoError)
+        throwReadError(path, systemReason(GetLastError(), f.errorString()));
+    if (content.size() > MaxFileSize)
+        throwReadError(path, reasonText(Failure::OverSizeLimit));
+    *data = content;
+    return true;
+}
+
+void writeFile(const QString &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly)
+{
+    if (data.size() > MaxFileSize)
+        throwWriteError(path, reasonText(Failure::OverSizeLimit));
+    const QFileInfo info(path);
+    const bool isNew = !exists(path);
+    if (!isNew) {
+        check(info, owner, throwWriteError);
+        if (readOnlyAttribute(path))
+            throwWriteError(path, reasonText(Failure::ReadOnlyMark));
+    }
+    QSaveFile f(path);
+    // A folder that allows no new files still lets a writable file be saved.
+    f.setDirectWriteFallback(true);
+    if (!f.open(QIODevice::WriteOnly))
+        throwWriteError(path, systemReason(GetLastError(), f.errorString()));
+    if (isNew && newFileOwnerOnly)
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // commit() alone reports success for a file cut short by a full disk.
+    if (f.write(data) != data.size() || !f.flush()) {
+        const QString reason = systemReason(GetLastError(), f.errorString());
+        f.cancelWriting();
+        throwWriteError(path, reason);
+    }
+    if (!f.commit())
+        throwWriteError(path, systemReason(GetLastError(), f.errorString()));
+}
+
+void removeStrayTemporaries(const QString &)
+{
+    // Qt's save names its temporary file so that a leftover one cannot be
+    // told from a file of the user's own; nothing is removed here.
+}
+
+} // namespace Felles::FileIo
