@@ -3,6 +3,7 @@
 #include "ui_ipsjekk.h"
 
 #include "gui.h"
+#include "windowfont.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@ TIPTestForm::TIPTestForm(QWidget *parent)
     , ui(new Ui::IPTestForm)
 {
     ui->setupUi(this);
+    setFont(Gui::WindowFont());
     // The label reaches under the button; the button must take the clicks.
     ui->OkKnapp->raise();
     connect(ui->OkKnapp, &QPushButton::clicked, this, &TIPTestForm::OkKnappClick);
