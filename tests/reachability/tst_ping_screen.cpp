@@ -11,6 +11,7 @@
 
 #include "ipsjekk.h"
 #include "setup.h"
+#include "sjekk.h"
 #include "testnet.h"
 
 #include <QLabel>
@@ -50,6 +51,23 @@ QImage screenArea(const QRect &area)
         .convertToFormat(QImage::Format_RGB32);
 }
 
+// The dark pixels of a text on a light background, cut to where they are.
+QImage ink(const QImage &picture)
+{
+    QImage mask(picture.size(), QImage::Format_Mono);
+    mask.fill(0);
+    QRect box;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (qGray(picture.pixel(x, y)) < 128) {
+                mask.setPixel(x, y, 1);
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return mask.copy(box);
+}
+
 bool xdotool(const QStringList &arguments)
 {
     return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
@@ -68,6 +86,7 @@ private slots:
 
     void pingSequence_data();
     void pingSequence();
+    void oneFontInEveryWindow();
 
 private:
     TfmSetup *openSettings();
@@ -250,6 +269,53 @@ void TestPingScreen::pingSequence()
         QTest::qWait(300);
         QCOMPARE(pings(), before + 1);
         QVERIFY(settings && settings->isVisible());
+    }
+}
+
+void TestPingScreen::oneFontInEveryWindow()
+{
+    // One text in a label of each window, read back from the screen: the
+    // letters come out alike only in the same face at the same size.
+    const QString text = QStringLiteral("Ingenting har hendt.");
+    QList<QPair<QString, QImage>> seen;
+    const auto look = [&](const QString &window, QLabel *label) {
+        label->setText(text);
+        label->adjustSize();
+        QWidget *top = label->window();
+        top->show();
+        QVERIFY(QTest::qWaitForWindowExposed(top));
+        const QRect onScreen(label->mapToGlobal(QPoint()), label->size());
+        // Read until two readings agree: the window has been drawn.
+        QImage letters, before;
+        (void)QTest::qWaitFor([&] {
+            before = letters;
+            letters = ink(screenArea(onScreen));
+            return !letters.isNull() && letters == before;
+        }, 3000);
+        QVERIFY2(!letters.isNull(), qPrintable(window));
+        seen.append({window, letters});
+        top->hide();
+    };
+
+    Gui::CreateForm<TSjekkForm>(SjekkForm);
+    look(QStringLiteral("checker"), SjekkForm->findChild<QLabel *>(QStringLiteral("Statuslabel")));
+    TfmSetup *settings = Gui::CreateForm<TfmSetup>(fmSetup);
+    settings->findChild<QTabWidget *>(QStringLiteral("pcSetup"))->setCurrentIndex(0);
+    look(QStringLiteral("settings"), settings->findChild<QLabel *>(QStringLiteral("Label2")));
+    IPTestForm->findChild<QPushButton *>(QStringLiteral("OkKnapp"))->hide();
+    look(QStringLiteral("ping"), IPTestForm->findChild<QLabel *>(QStringLiteral("Label1")));
+    SjekkForm = nullptr; // deleted with the other windows
+
+    for (const auto &other : seen.mid(1)) {
+        QVERIFY2(other.second.size() == seen[0].second.size(),
+                 qPrintable(QStringLiteral("%1 %2x%3, %4 %5x%6")
+                                .arg(seen[0].first).arg(seen[0].second.width()).arg(seen[0].second.height())
+                                .arg(other.first).arg(other.second.width()).arg(other.second.height())));
+        // The edges of the letters may fall a little differently on another background.
+        const int differ = differingPixels(seen[0].second.convertToFormat(QImage::Format_RGB32),
+                                           other.second.convertToFormat(QImage::Format_RGB32));
+        QVERIFY2(differ * 20 <= other.second.width() * other.second.height(),
+                 qPrintable(other.first + QStringLiteral(": %1 pixels differ").arg(differ)));
     }
 }
 
