@@ -93,9 +93,10 @@ CheckResult CheckHost(const QString &Host, bool ShowError)
             Gui::CreateForm<TIPTestForm>(IPTestForm);
         TIPTestForm *form = IPTestForm;
 
+        // The text first: the window may be drawn while it is being shown.
         form->ui->OkKnapp->hide();
-        form->showInFront();
         form->ui->Label1->setText(QStringLiteral("Sjekker ") + Host + QStringLiteral(", vent litt ...."));
+        form->showInFront();
         form->Client.setHost(Host);
 
         CheckResult result;
