@@ -7,6 +7,7 @@
 #include "schema.h"
 #include "scramble.h"
 #include "setup.h"
+#include "windowfont.h"
 
 #include <QCloseEvent>
 
@@ -19,6 +20,7 @@ TSjekkForm::TSjekkForm(QWidget *parent)
     , ui(new Ui::SjekkForm)
 {
     ui->setupUi(this);
+    setFont(Gui::WindowFont());
     // uic keeps only the size of a top-level form, not its place on screen.
     move(294, 273);
     // The bar is declared after the dot and lies above it: the row they share

@@ -28,9 +28,10 @@ struct Target
 void CheckHostName(const QString &host);
 
 // Resolves a host name or a numeric address that passed CheckHostName to the
-// first address the system offers. Throws IcmpError when it cannot be
-// resolved.
-Target Resolve(const QString &host);
+// first address the system offers, within timeoutMs: the resolver's own
+// waits (several seconds per silent name server) are not bounded by it.
+// Throws IcmpError when the host cannot be resolved in that time.
+Target Resolve(const QString &host, int timeoutMs);
 
 // One echo request.
 struct Echo

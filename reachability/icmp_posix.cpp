@@ -1,5 +1,5 @@
-// ICMP echo on POSIX systems (Linux in particular): getaddrinfo, datagram and
-// raw ICMP sockets, and the iputils ping program.
+// ICMP echo on POSIX systems (Linux in particular): getaddrinfo_a (glibc),
+// datagram and raw ICMP sockets, and the iputils ping program.
 
 #include "icmp_platform.h"
 
@@ -20,6 +20,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <list>
+#include <signal.h>
 
 namespace IcmpPlatform {
 
@@ -58,14 +60,106 @@ public:
     const int fd;
 };
 
-int lookup(const QByteArray &name, int flags, AddressList *out)
+int lookupNumeric(const QByteArray &name, AddressList *out)
 {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM; // one entry per address
-    hints.ai_flags = flags;
+    hints.ai_flags = AI_NUMERICHOST;
     return getaddrinfo(name.constData(), nullptr, &hints, &out->list);
+}
+
+// A name lookup with a deadline. getaddrinfo itself has none (a silent name
+// server costs it ten seconds and more); glibc's getaddrinfo_a runs the very
+// same lookup (hosts file, DNS, whatever nsswitch.conf names) on a thread
+// of the C library's own and lets us stop waiting for it. c-ares would
+// bound it too, but it reads the hosts file and DNS only, so a name could
+// resolve differently here than everywhere else on the system.
+struct NameLookup
+{
+    QByteArray name;
+    addrinfo hints;
+    gaicb request;
+};
+
+// Lookups the resolver has not finished with: it may still write into
+// them, so they are kept until it is done and freed by a later lookup. The
+// list itself is never destroyed, as the resolver may outlive the program's
+// static objects.
+std::list<NameLookup *> &unfinishedLookups()
+{
+    static auto *lookups = new std::list<NameLookup *>;
+    return *lookups;
+}
+
+void freeFinishedLookups()
+{
+    std::list<NameLookup *> &lookups = unfinishedLookups();
+    for (auto it = lookups.begin(); it != lookups.end();) {
+        NameLookup *lookup = *it;
+        if (gai_error(&lookup->request) == EAI_INPROGRESS) {
+            ++it;
+            continue;
+        }
+        if (lookup->request.ar_result)
+            freeaddrinfo(lookup->request.ar_result);
+        delete lookup;
+        it = lookups.erase(it);
+    }
+}
+
+constexpr int LookupTimedOut = 1 << 30; // no EAI_* code has this value
+
+int lookupName(const QByteArray &name, int timeoutMs, AddressList *out)
+{
+    freeFinishedLookups();
+
+    auto *lookup = new NameLookup;
+    lookup->name = name;
+    std::memset(&lookup->hints, 0, sizeof lookup->hints);
+    lookup->hints.ai_family = AF_UNSPEC;
+    lookup->hints.ai_socktype = SOCK_DGRAM;
+    std::memset(&lookup->request, 0, sizeof lookup->request);
+    lookup->request.ar_name = lookup->name.constData();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb *requests[] = {&lookup->request};
+    sigevent quiet;
+    std::memset(&quiet, 0, sizeof quiet);
+    quiet.sigev_notify = SIGEV_NONE;
+    const int started = getaddrinfo_a(GAI_NOWAIT, requests, 1, &quiet);
+    if (started != 0) {
+        delete lookup;
+        return started;
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = gai_error(&lookup->request);
+    while (status == EAI_INPROGRESS) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        timespec wait;
+        wait.tv_sec = time_t(left / 1000000000);
+        wait.tv_nsec = long(left % 1000000000);
+        gai_suspend(requests, 1, &wait); // back on completion, time-out or signal
+        status = gai_error(&lookup->request);
+    }
+    if (status == EAI_INPROGRESS && gai_cancel(&lookup->request) == EAI_CANCELED) {
+        // Taken off the queue before it started: nothing will touch it.
+        delete lookup;
+        return LookupTimedOut;
+    }
+    status = gai_error(&lookup->request);
+    if (status == 0) {
+        out->list = lookup->request.ar_result;
+        lookup->request.ar_result = nullptr;
+    }
+    // Even a finished request may still be in the resolver's hands for a
+    // moment: the next lookup frees it.
+    unfinishedLookups().push_back(lookup);
+    return status == EAI_INPROGRESS ? LookupTimedOut : status;
 }
 
 bool sameAddress(const sockaddr_storage &from, const Target &target)
@@ -207,17 +301,20 @@ Outcome echoThrough(int type, const Target &target, const Echo &echo)
 
 } // namespace
 
-Target Resolve(const QString &host)
+Target Resolve(const QString &host, int timeoutMs)
 {
-
     AddressList addresses;
-    int status = lookup(host.toUtf8(), AI_NUMERICHOST, &addresses);
+    int status = lookupNumeric(host.toUtf8(), &addresses);
     if (status != 0) {
         // A name: the resolver wants it in ASCII form.
         const QByteArray ace = QUrl::toAce(host);
         if (ace.isEmpty() || ace.startsWith('-'))
             throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(host));
-        status = lookup(ace, 0, &addresses);
+        status = lookupName(ace, timeoutMs, &addresses);
+    }
+    if (status == LookupTimedOut) {
+        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: navnetjenesten svarte ikke innen %2 sekunder.")
+                            .arg(host, QString::number(timeoutMs / 1000.0, 'g', 2)));
     }
     if (status != 0) {
         const QString reason = status == EAI_SYSTEM ? systemReason(errno)

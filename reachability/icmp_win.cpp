@@ -1,4 +1,5 @@
-// ICMP echo on Windows. The IP Helper API sends echo requests without
+// ICMP echo on Windows. Names are looked up with GetAddrInfoExW, which can
+// be given a deadline. The IP Helper API sends echo requests without
 // special rights, so it stands in for the datagram socket; raw sockets are
 // not used here. The system's ping.exe remains the last resort.
 
@@ -17,6 +18,7 @@
 // clang-format on
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace IcmpPlatform {
@@ -82,14 +84,94 @@ public:
     const HANDLE handle;
 };
 
-int lookup(const QByteArray &name, int flags, AddressList *out)
+int lookupNumeric(const QByteArray &name, AddressList *out)
 {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = flags;
+    hints.ai_flags = AI_NUMERICHOST;
     return getaddrinfo(name.constData(), nullptr, &hints, &out->list);
+}
+
+// A name lookup with a deadline. getaddrinfo has none; GetAddrInfoExW
+// (Windows 8 and later) runs the same lookup asynchronously when given an
+// OVERLAPPED, and GetAddrInfoExCancel stops it.
+struct NameLookup
+{
+    OVERLAPPED overlapped;
+    ADDRINFOEXW *result = nullptr;
+    HANDLE cancel = nullptr;
+};
+
+constexpr int LookupTimedOut = WSAETIMEDOUT;
+// A cancelled lookup completes at once; should it not, it is left to
+// finish on its own rather than freed while the system may write into it.
+constexpr DWORD CancelWaitMs = 1000;
+
+int lookupName(const QByteArray &ace, int timeoutMs, ADDRINFOEXW **out)
+{
+    const std::wstring name = QString::fromLatin1(ace).toStdWString();
+    ADDRINFOEXW hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+
+    auto *lookup = new NameLookup;
+    std::memset(&lookup->overlapped, 0, sizeof lookup->overlapped);
+    lookup->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!lookup->overlapped.hEvent) {
+        const int error = int(GetLastError());
+        delete lookup;
+        return error;
+    }
+    int status = GetAddrInfoExW(name.c_str(), nullptr, NS_ALL, nullptr, &hints, &lookup->result, nullptr,
+                                &lookup->overlapped, nullptr, &lookup->cancel);
+    if (status == WSA_IO_PENDING) {
+        if (WaitForSingleObject(lookup->overlapped.hEvent, DWORD(timeoutMs)) == WAIT_OBJECT_0) {
+            status = GetAddrInfoExOverlappedResult(&lookup->overlapped);
+        } else {
+            GetAddrInfoExCancel(&lookup->cancel);
+            if (WaitForSingleObject(lookup->overlapped.hEvent, CancelWaitMs) != WAIT_OBJECT_0)
+                return LookupTimedOut; // still the system's: left alone
+            if (lookup->result)
+                FreeAddrInfoExW(lookup->result);
+            lookup->result = nullptr;
+            status = LookupTimedOut;
+        }
+    }
+    CloseHandle(lookup->overlapped.hEvent);
+    if (status == 0)
+        *out = lookup->result;
+    else if (lookup->result)
+        FreeAddrInfoExW(lookup->result);
+    delete lookup;
+    return status;
+}
+
+class AddressListEx
+{
+public:
+    ~AddressListEx()
+    {
+        if (list)
+            FreeAddrInfoExW(list);
+    }
+    ADDRINFOEXW *list = nullptr;
+};
+
+// The first IPv4 or IPv6 address of a lookup's answer.
+bool firstTarget(int family, const sockaddr *address, size_t length, Target *target)
+{
+    if (family != AF_INET && family != AF_INET6)
+        return false;
+    target->family = family == AF_INET ? Family::V4 : Family::V6;
+    target->sockaddr = QByteArray(reinterpret_cast<const char *>(address), int(length));
+    char numeric[NI_MAXHOST];
+    if (getnameinfo(address, socklen_t(length), numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST) != 0)
+        return false;
+    target->numeric = QString::fromLatin1(numeric);
+    return true;
 }
 
 // The request is over but no echo reply came: time-out or an ICMP error.
@@ -111,36 +193,36 @@ bool noReply(DWORD status)
 
 } // namespace
 
-Target Resolve(const QString &host)
+Target Resolve(const QString &host, int timeoutMs)
 {
     needWinsock();
 
-    AddressList addresses;
-    int status = lookup(host.toUtf8(), AI_NUMERICHOST, &addresses);
-    if (status != 0) {
-        const QByteArray ace = QUrl::toAce(host);
-        if (ace.isEmpty() || ace.startsWith('-'))
-            throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(host));
-        status = lookup(ace, 0, &addresses);
+    Target target;
+    AddressList numeric;
+    if (lookupNumeric(host.toUtf8(), &numeric) == 0) {
+        for (const addrinfo *a = numeric.list; a; a = a->ai_next) {
+            if (firstTarget(a->ai_family, a->ai_addr, a->ai_addrlen, &target))
+                return target;
+        }
+        throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
+    }
+
+    const QByteArray ace = QUrl::toAce(host);
+    if (ace.isEmpty() || ace.startsWith('-'))
+        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(host));
+    AddressListEx addresses;
+    const int status = lookupName(ace, timeoutMs, &addresses.list);
+    if (status == LookupTimedOut) {
+        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: navnetjenesten svarte ikke innen %2 sekunder.")
+                            .arg(host, QString::number(timeoutMs / 1000.0, 'g', 2)));
     }
     if (status != 0) {
         throw IcmpError(QStringLiteral("Finner ikke adressen til %1: %2")
                             .arg(host, systemReason(DWORD(status))));
     }
-
-    for (const addrinfo *a = addresses.list; a; a = a->ai_next) {
-        if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
-            continue;
-        Target target;
-        target.family = a->ai_family == AF_INET ? Family::V4 : Family::V6;
-        target.sockaddr = QByteArray(reinterpret_cast<const char *>(a->ai_addr), int(a->ai_addrlen));
-        char numeric[NI_MAXHOST];
-        if (getnameinfo(a->ai_addr, socklen_t(a->ai_addrlen), numeric, sizeof numeric, nullptr, 0,
-                        NI_NUMERICHOST)
-            != 0)
-            continue;
-        target.numeric = QString::fromLatin1(numeric);
-        return target;
+    for (const ADDRINFOEXW *a = addresses.list; a; a = a->ai_next) {
+        if (firstTarget(a->ai_family, a->ai_addr, a->ai_addrlen, &target))
+            return target;
     }
     throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
 }

@@ -2,6 +2,7 @@
 
 #include "icmp_platform.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
@@ -9,8 +10,9 @@
 
 namespace {
 
-// The ping program keeps its own deadline; this only bounds one that hangs.
-constexpr int ProgramGraceMs = 2000;
+// The ping program keeps its own deadline; this only bounds one that hangs,
+// and is the margin by which a ping can overrun its time-out.
+constexpr int ProgramGraceMs = 500;
 
 IcmpPlatform::Outcome echoWithProgram(const QString &program, const IcmpPlatform::Target &target,
                                       const IcmpPlatform::Echo &echo)
@@ -80,14 +82,19 @@ int IcmpClient::Ping()
     m_bytesReceived = 0;
     m_lastMethod = NoMethod;
 
+    // One time-out for the whole ping: what the name lookup takes, the echo
+    // has less to wait.
+    QElapsedTimer clock;
+    clock.start();
+    const int timeoutMs = qMax(1, m_timeoutMs);
     IcmpPlatform::CheckHostName(m_host);
-    const IcmpPlatform::Target target = IcmpPlatform::Resolve(m_host);
+    const IcmpPlatform::Target target = IcmpPlatform::Resolve(m_host, timeoutMs);
 
     IcmpPlatform::Echo echo;
     echo.identifier = m_identifier;
     echo.sequence = m_sequence++;
     echo.dataSize = DefaultDataSize;
-    echo.timeoutMs = qMax(1, m_timeoutMs);
+    echo.timeoutMs = int(qMax<qint64>(1, timeoutMs - clock.elapsed()));
 
     struct Tier
     {

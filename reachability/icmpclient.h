@@ -36,7 +36,8 @@ public:
     Q_DECLARE_FLAGS(Methods, Method)
     static constexpr Methods AllMethods = Methods{Datagram, Raw, Program};
 
-    // The event loop is blocked while a ping runs: keep the wait short.
+    // The event loop is blocked while a ping runs: keep the wait short. It
+    // bounds the whole ping, the name lookup included.
     static constexpr int DefaultTimeoutMs = 3000;
     static constexpr int DefaultDataSize = 56;
 
@@ -62,9 +63,11 @@ public:
     void setIdentifier(quint16 id) { m_identifier = id; }
     quint16 nextSequence() const { return m_sequence; }
 
-    // Sends one echo request to host() and waits for the reply. Returns the
-    // size of the ICMP echo reply in bytes, 0 when none came in time. Throws
-    // IcmpError when the ping cannot be made.
+    // Looks host() up, sends one echo request and waits for the reply, all
+    // within timeoutMs() (plus half a second at most when the system's ping
+    // program has to be used). Returns the size of the ICMP echo reply in
+    // bytes, 0 when none came in time. Throws IcmpError when the ping cannot
+    // be made, a name lookup that ran out of time included.
     int Ping();
 
     // Of the last ping: the reply size (0 = no reply) and the way it went.

@@ -3,11 +3,14 @@
 #include "ui_ipsjekk.h"
 
 #include "gui.h"
+#include "windowfont.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
+#include <QThread>
 #include <QWindow>
 
 TIPTestForm *IPTestForm = nullptr;
@@ -17,6 +20,7 @@ TIPTestForm::TIPTestForm(QWidget *parent)
     , ui(new Ui::IPTestForm)
 {
     ui->setupUi(this);
+    setFont(Gui::WindowFont());
     // The label reaches under the button; the button must take the clicks.
     ui->OkKnapp->raise();
     connect(ui->OkKnapp, &QPushButton::clicked, this, &TIPTestForm::OkKnappClick);
@@ -29,7 +33,7 @@ void TIPTestForm::OkKnappClick()
     close();
 }
 
-void TIPTestForm::showBesideModalWindow()
+void TIPTestForm::showInFront()
 {
     // The window belongs to no other window, so there is nothing to centre
     // on but the screen.
@@ -42,13 +46,44 @@ void TIPTestForm::showBesideModalWindow()
     // input to every other window, this one's OK button included. Tied to
     // that window as a transient child, this one takes input beside it.
     create();
-    if (QWindow *window = windowHandle()) {
+    QWindow *window = windowHandle();
+    if (window) {
         QWidget *modal = QApplication::activeModalWidget();
         QWindow *owner = modal && modal != this ? modal->window()->windowHandle() : nullptr;
         if (window->transientParent() != owner)
             window->setTransientParent(owner);
     }
     show();
+    // In front of the window it was started from, with the keyboard: keys
+    // typed from now on are this window's, not that window's ping button's.
+    raise();
+    activateWindow();
+
+    // A window just shown is drawn only once the window system has mapped
+    // it; the ping that follows blocks the event loop, so wait here for
+    // that, taking no user input meanwhile. Bounded: a window system that
+    // never reports it only costs the text on screen, not the ping.
+    if (window && !window->isExposed()) {
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            if (window->isExposed() || waited.elapsed() >= ExposeWaitMs)
+                break;
+            QThread::msleep(2);
+        }
+    }
+}
+
+void TIPTestForm::showResult(const QString &text)
+{
+    ui->Label1->setText(text);
+    ui->OkKnapp->show();
+    // The keyboard goes to the OK button: Return, Space and Alt+K close
+    // the window.
+    raise();
+    activateWindow();
+    ui->OkKnapp->setFocus();
 }
 
 CheckResult CheckHost(const QString &Host, bool ShowError)
@@ -58,9 +93,10 @@ CheckResult CheckHost(const QString &Host, bool ShowError)
             Gui::CreateForm<TIPTestForm>(IPTestForm);
         TIPTestForm *form = IPTestForm;
 
-        form->showBesideModalWindow();
+        // The text first: the window may be drawn while it is being shown.
         form->ui->OkKnapp->hide();
         form->ui->Label1->setText(QStringLiteral("Sjekker ") + Host + QStringLiteral(", vent litt ...."));
+        form->showInFront();
         form->Client.setHost(Host);
 
         CheckResult result;
@@ -77,8 +113,7 @@ CheckResult CheckHost(const QString &Host, bool ShowError)
         }
 
         if (result != HostAnswered && ShowError) {
-            form->ui->Label1->setText(QStringLiteral("Finner ikke:  ") + Host);
-            form->ui->OkKnapp->show();
+            form->showResult(QStringLiteral("Finner ikke:  ") + Host);
         } else {
             form->close();
         }

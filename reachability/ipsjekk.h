@@ -38,7 +38,11 @@ public:
     IcmpClient Client;
 
 private:
-    void showBesideModalWindow();
+    // Longest wait for the window system to put a shown window on screen.
+    static constexpr int ExposeWaitMs = 500;
+
+    void showInFront();
+    void showResult(const QString &text);
 
     std::unique_ptr<Ui::IPTestForm> ui;
 

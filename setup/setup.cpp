@@ -8,10 +8,12 @@
 #include "ipsjekk.h"
 #include "schema.h"
 #include "scramble.h"
+#include "windowfont.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QShowEvent>
 #include <QStringDecoder>
@@ -98,13 +100,10 @@ TfmSetup::TfmSetup(QWidget *parent)
     ui->setupUi(this);
     move(271, 240);
 
-    // The layout is in pixels and was drawn for an 8-point bitmap font, 11
-    // pixels to the em, that is not found here. DejaVu Sans Condensed at 10
-    // pixels is as wide and keeps every caption inside its place; a pixel
-    // size keeps text and layout in step on any screen resolution.
-    QFont font(QStringLiteral("DejaVu Sans Condensed"));
-    font.setPixelSize(10);
-    setFont(font);
+    setFont(Gui::WindowFont());
+    // The POP3 password shows a "*" for every character, whatever the
+    // style's own mask.
+    ui->Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
 
     // The standard OK button: the platform's own OK caption and the OK glyph.
     const QDialogButtonBox standard(QDialogButtonBox::Ok);
@@ -115,6 +114,10 @@ TfmSetup::TfmSetup(QWidget *parent)
         growToFit(label);
     for (QCheckBox *box : findChildren<QCheckBox *>())
         growToFit(box);
+
+    // An access key that leads nowhere must not type its letter instead.
+    for (QWidget *child : findChildren<QWidget *>())
+        child->installEventFilter(this);
 
     connect(ui->BitBtn1, &QPushButton::clicked, this, &TfmSetup::BitBtn1Click);
     connect(ui->BitBtn2, &QPushButton::clicked, this, &TfmSetup::BitBtn2Click);
@@ -134,6 +137,16 @@ void TfmSetup::showEvent(QShowEvent *event)
 
 bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
 {
+    // Alt with a letter reaches a control as a key press only when no
+    // access key took it. Windows drops such a key; X11 would hand the
+    // letter to the focused field (or search a list with it).
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<const QKeyEvent *>(event);
+        const Qt::KeyboardModifiers held = key->modifiers();
+        if ((held & Qt::AltModifier) && !(held & (Qt::ControlModifier | Qt::MetaModifier))
+            && !key->text().isEmpty() && key->text().at(0).isPrint())
+            return true;
+    }
     if (watched == ui->tsSmtp && event->type() == QEvent::Show && !event->spontaneous())
         tsSmtpShow();
     return QDialog::eventFilter(watched, event);
@@ -148,6 +161,8 @@ void TfmSetup::done(int result)
 void TfmSetup::setFieldBytes(QLineEdit *edit, const QByteArray &bytes)
 {
     edit->setText(screenText(bytes));
+    // A value longer than its box shows its beginning.
+    edit->setCursorPosition(0);
     m_bytes.insert(edit, bytes);
 }
 

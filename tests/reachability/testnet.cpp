@@ -2,20 +2,26 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace TestNet {
 
 namespace {
 
 bool privateNetwork = false;
+int silentServer = -1;
 QByteArray whyNot = "not started";
 
 bool bringLoopbackUp()
@@ -63,8 +69,13 @@ void EnterPrivateNetwork()
         whyNot = "needs root: the test makes a network namespace of its own";
         return;
     }
-    if (::unshare(CLONE_NEWNET) != 0) {
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
         whyNot = QByteArray("cannot make a network namespace: ") + std::strerror(errno);
+        return;
+    }
+    // Mounts made from here on stay in this process.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        whyNot = QByteArray("cannot make the mounts private: ") + std::strerror(errno);
         return;
     }
     if (!bringLoopbackUp()) {
@@ -109,6 +120,48 @@ bool SetEchoReplies(bool on)
 bool ResetSysctls()
 {
     return SetPingGroupRange(false) && SetEchoReplies(true);
+}
+
+bool UseSilentNameServer(QString *why)
+{
+    if (silentServer < 0) {
+        if (!run({QStringLiteral("ip"), QStringLiteral("addr"), QStringLiteral("add"),
+                  SilentNameServer + QStringLiteral("/32"), QStringLiteral("dev"), QStringLiteral("lo")},
+                 why))
+            return false;
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address;
+        std::memset(&address, 0, sizeof address);
+        address.sin_family = AF_INET;
+        address.sin_port = htons(53);
+        ::inet_pton(AF_INET, SilentNameServer.toLatin1().constData(), &address.sin_addr);
+        if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+            *why = QStringLiteral("cannot take port 53: ") + QString::fromLocal8Bit(std::strerror(errno));
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        silentServer = fd; // queries pile up unread, and none is answered
+    }
+    static QTemporaryDir resolverDir;
+    const QString conf = resolverDir.filePath(QStringLiteral("resolv.conf"));
+    QFile file(conf);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write("nameserver " + SilentNameServer.toLatin1() + "\n") < 0 || !file.flush()) {
+        *why = QStringLiteral("cannot write ") + conf;
+        return false;
+    }
+    file.close();
+    if (::mount(QFile::encodeName(conf).constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+        *why = QStringLiteral("cannot put a resolv.conf in place: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void UseSystemResolver()
+{
+    ::umount2("/etc/resolv.conf", MNT_DETACH);
 }
 
 } // namespace TestNet

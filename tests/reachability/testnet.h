@@ -3,7 +3,9 @@
 // A network of the test's own: the test process moves into a network
 // namespace of its own at start, with loopback up and nothing else, so its
 // pings and name lookups cannot leave the machine and its sysctls touch
-// nobody else. Everything vanishes with the process, even after a crash.
+// nobody else. It gets a mount namespace of its own too, so that it can put
+// a resolver configuration of its own in place. Everything vanishes with
+// the process, even after a crash.
 
 #include <QByteArray>
 #include <QString>
@@ -29,6 +31,13 @@ bool SetPingGroupRange(bool everyone);
 bool SetEchoReplies(bool on);
 // The namespace's defaults: datagram ICMP for nobody, echo replies on.
 bool ResetSysctls();
+
+// A name server that never answers: SilentNameServer is added to loopback
+// and taken by a socket that reads nothing, and the resolver is told to ask
+// it (a private /etc/resolv.conf) until UseSystemResolver.
+inline const QString SilentNameServer = QStringLiteral("198.51.100.53");
+bool UseSilentNameServer(QString *why);
+void UseSystemResolver();
 
 } // namespace TestNet
 

@@ -8,6 +8,7 @@
 #include "testnet.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -48,6 +49,7 @@ private slots:
     void withoutShowErrorTheWindowCloses();
     void okButtonTakesInputBesideModalWindow();
     void busyCursorDuringThePing();
+    void silentNameServer();
 
 private:
     static QLabel *label() { return IPTestForm->findChild<QLabel *>(QStringLiteral("Label1")); }
@@ -296,6 +298,31 @@ void TestIpSjekk::busyCursorDuringThePing()
 
     QCOMPARE(result, NoAnswer);
     QCOMPARE(busyWhileRunning.load(), 1);
+}
+
+void TestIpSjekk::silentNameServer()
+{
+    KORVELIN_SKIP_WITHOUT_PRIVATE_NETWORK();
+    QString why;
+    QVERIFY2(TestNet::UseSilentNameServer(&why), qPrintable(why));
+    IPTestForm->Client.setTimeoutMs(IcmpClient::DefaultTimeoutMs);
+
+    // The resolver alone would wait ten seconds for its silent name server;
+    // the whole ping has its time-out.
+    const QString host = QStringLiteral("mail.korvelin.test");
+    QElapsedTimer clock;
+    clock.start();
+    const CheckResult result = CheckHost(host, true);
+    const qint64 took = clock.elapsed();
+    const QString shown = label()->text();
+    // Names in the hosts file still resolve, beside the lookup left running.
+    const CheckResult local = CheckHost(QStringLiteral("localhost"), false);
+    TestNet::UseSystemResolver();
+
+    QCOMPARE(result, PingFailed);
+    QCOMPARE(shown, QStringLiteral("Finner ikke:  ") + host);
+    QVERIFY2(took < IcmpClient::DefaultTimeoutMs + 2000, qPrintable(QString::number(took)));
+    QCOMPARE(local, HostAnswered);
 }
 
 KORVELIN_PRIVATE_NETWORK_TEST_MAIN(Gui::Application, TestIpSjekk)

@@ -128,6 +128,11 @@ private slots:
     void saveFailure_data();
     void saveFailure();
     void pingButtonTestsTypedServer();
+    void deadAccessKeysTypeNothing_data();
+    void deadAccessKeysTypeNothing();
+    void passwordMasksWithAsterisks();
+    void longValuesShowTheirBeginning_data();
+    void longValuesShowTheirBeginning();
 
 private:
     ConfigFixture fx;
@@ -722,6 +727,112 @@ void TestSetupWindow::pingButtonTestsTypedServer()
     QVERIFY(fx.reports.isEmpty());
     QVERIFY(w->isVisible());
     QCOMPARE(fx.readFile("KARI.INI"), before);
+}
+
+void TestSetupWindow::deadAccessKeysTypeNothing_data()
+{
+    // Letters pressed with Alt while a control has the keyboard.
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QString>("letters");
+    QTest::addColumn<QByteArray>("focusAfter");
+
+    QTest::newRow("display name, every access key") << 0 << QByteArray("eNavn") << "eikputb" << QByteArray("eNavn");
+    QTest::newRow("SMTP server, login fields hidden") << 2 << QByteArray("SMTPServer") << "bpu" << QByteArray("SMTPServer");
+    QTest::newRow("minutes, the fields on other tabs") << 3 << QByteArray("eMinutt") << "ket" << QByteArray("eMinutt");
+    QTest::newRow("list of login types") << 2 << QByteArray("cboAuthType") << "eikp" << QByteArray("cboAuthType");
+    // An access key that leads somewhere still does.
+    QTest::newRow("Type leads to the list") << 2 << QByteArray("SMTPServer") << "t" << QByteArray("cboAuthType");
+}
+
+void TestSetupWindow::deadAccessKeysTypeNothing()
+{
+    QFETCH(int, tab);
+    QFETCH(QByteArray, start);
+    QFETCH(QString, letters);
+    QFETCH(QByteArray, focusAfter);
+
+    TfmSetup *w = openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    showTab(w, tab);
+    field<QWidget>(w, start)->setFocus();
+    const auto state = [w] {
+        QStringList values;
+        for (const QLineEdit *edit : w->findChildren<QLineEdit *>())
+            values << edit->objectName() + u'=' + edit->text();
+        values << QString::number(field<QComboBox>(w, "cboAuthType")->currentIndex());
+        return values;
+    };
+    const QStringList before = state();
+
+    for (const QChar letter : letters)
+        QTest::keyClick(QApplication::focusWidget(), letter.toLatin1(), Qt::AltModifier);
+    QCOMPARE(state(), before);
+    QCOMPARE(QApplication::focusWidget()->objectName().toLatin1(), focusAfter);
+    // Without Alt the letters are typed as ever.
+    if (qobject_cast<QLineEdit *>(QApplication::focusWidget())) {
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ok"));
+        QVERIFY(state() != before);
+    }
+}
+
+void TestSetupWindow::passwordMasksWithAsterisks()
+{
+    TfmSetup *w = openWindow();
+    showTab(w, 1);
+    QLineEdit *password = field<QLineEdit>(w, "Password");
+    retype(password, QStringLiteral("blåbær"));
+    QCOMPARE(password->displayText(), QStringLiteral("******"));
+}
+
+void TestSetupWindow::longValuesShowTheirBeginning_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("display name") << 0 << QByteArray("eNavn") << QByteArray("Email") << QByteArray("EmailName")
+                                  << QStringLiteral("Åse Ødegård, Fjellbygd skole og barnehage, avdeling nord");
+    QTest::newRow("POP3 password") << 1 << QByteArray("Password") << QByteArray("Pop3") << QByteArray("ServerPassword")
+                                   << QStringLiteral("et-langt-passord-som-ikke-får-plass-i-feltet");
+}
+
+void TestSetupWindow::longValuesShowTheirBeginning()
+{
+    QFETCH(int, tab);
+    QFETCH(QByteArray, control);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QString, value);
+    const QByteArray stored = control == "Password" ? Felles::ScramblePassword(value.toUtf8()) : value.toUtf8();
+    writeUserFile(fx.path("KARI.INI"), {{section, key}}, {stored});
+
+    TfmSetup *w = openWindow();
+    showTab(w, tab);
+    QLineEdit *edit = field<QLineEdit>(w, control);
+    QCOMPARE(edit->text(), value);
+    QVERIFY(edit->fontMetrics().horizontalAdvance(edit->displayText()) > edit->width());
+
+    // Drawn as a twin of the field holding only the value's first letters.
+    QLineEdit twin(edit->parentWidget());
+    twin.setGeometry(edit->geometry());
+    twin.setEchoMode(edit->echoMode());
+    twin.setStyleSheet(edit->styleSheet());
+    twin.setText(value.left(3));
+    twin.show();
+    // Those letters, inside the frame. Qt places a text that fits its box a
+    // pixel or two differently from one that does not (overhang, line
+    // height): a shift that small is allowed.
+    const QRect letters(3, 3, edit->fontMetrics().horizontalAdvance(twin.displayText()), edit->height() - 6);
+    const QImage shown = edit->grab(letters).toImage();
+    bool same = false;
+    for (int dx = -2; dx <= 2 && !same; ++dx) {
+        for (int dy = -1; dy <= 1 && !same; ++dy)
+            same = shown == twin.grab(letters.translated(dx, dy)).toImage();
+    }
+    QVERIFY(same);
 }
 
 KORVELIN_SETUP_TEST_MAIN(TestSetupWindow)
