@@ -1,11 +1,12 @@
 #pragma once
 
+#include "usererror.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <chrono>
 #include <memory>
-#include <stdexcept>
 
 // A POP3 client offering what the mailbox check needs: connect and log in,
 // the message count and mailbox size, and disconnect. Built on libcurl.
@@ -21,15 +22,10 @@
 // Errors are thrown as Pop3Error with a Norwegian text for the user that says
 // what failed and, when the server refused something, the server's own line.
 
-// Pop3Error's what() is UTF-8.
-class Pop3Error : public std::runtime_error
+class Pop3Error : public UserError
 {
 public:
-    using std::runtime_error::runtime_error;
-    explicit Pop3Error(const QString &text)
-        : std::runtime_error(text.toStdString())
-    {
-    }
+    using UserError::UserError;
 };
 
 class Pop3Client

@@ -9,19 +9,16 @@
 // sockets only, which an ordinary account may not do, while the datagram
 // socket and the ping program work without root.
 
+#include "usererror.h"
+
 #include <QFlags>
 #include <QString>
 
-#include <stdexcept>
-
 // Why a ping could not be made.
-class IcmpError : public std::runtime_error
+class IcmpError : public UserError
 {
 public:
-    explicit IcmpError(const QString &message)
-        : std::runtime_error(message.toStdString())
-    {
-    }
+    using UserError::UserError;
 };
 
 class IcmpClient

@@ -8,6 +8,7 @@
 #include "ipsjekk.h"
 #include "schema.h"
 #include "scramble.h"
+#include "usererror.h"
 #include "windowfont.h"
 
 #include <QCheckBox>
@@ -19,8 +20,6 @@
 #include <QStringDecoder>
 #include <QStyle>
 
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 QPointer<TfmSetup> fmSetup;
@@ -44,7 +43,7 @@ T *control(const QWidget *window, const char *name)
 {
     T *widget = window->findChild<T *>(QString::fromLatin1(name));
     if (!widget)
-        throw std::logic_error(std::string("Innstillingsvinduet mangler feltet ") + name + ".");
+        throw UserError(QStringLiteral("Innstillingsvinduet mangler feltet %1.").arg(QLatin1String(name)));
     return widget;
 }
 

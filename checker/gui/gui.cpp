@@ -1,5 +1,7 @@
 #include "gui.h"
 
+#include "usererror.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCursor>
 #include <QMessageBox>
@@ -7,7 +9,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace Gui {
 
@@ -178,6 +179,8 @@ QString ErrorText(const std::exception_ptr &error)
 {
     try {
         std::rethrow_exception(error);
+    } catch (const UserError &e) {
+        return e.text();
     } catch (const std::exception &e) {
         return QString::fromUtf8(e.what());
     } catch (...) {
