@@ -26,8 +26,8 @@ TSjekkForm::TSjekkForm(QWidget *parent)
     // The bar is declared after the dot and lies above it: the row they share
     // belongs to the bar.
     ui->Shape2->raise();
-    connect(ui->Shape1, &Gui::Shape::mouseDown, this, &TSjekkForm::Shape1MouseDown);
-    connect(ui->Shape2, &Gui::Shape::mouseDown, this, &TSjekkForm::Shape2MouseDown);
+    connect(ui->Shape1, &Gui::Shape::mouseDown, this, Gui::Guard(this, &TSjekkForm::Shape1MouseDown));
+    connect(ui->Shape2, &Gui::Shape::mouseDown, this, Gui::Guard(this, &TSjekkForm::Shape2MouseDown));
     ShowStatus(ui->Statuslabel->text());
 }
 
@@ -37,7 +37,7 @@ void TSjekkForm::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        Gui::Guarded([this] { FormShow(); });
 }
 
 void TSjekkForm::closeEvent(QCloseEvent *event)

@@ -20,6 +20,8 @@ public:
     explicit TSjekkForm(QWidget *parent = nullptr);
     ~TSjekkForm() override;
 
+    // The handlers may throw; Qt's events and signals reach them only
+    // through Gui::Guarded, which reports the error.
     void FormCreate() {}
     void FormShow();
     void LoadPopSettings();

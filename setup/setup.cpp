@@ -118,10 +118,10 @@ TfmSetup::TfmSetup(QWidget *parent)
     for (QWidget *child : findChildren<QWidget *>())
         child->installEventFilter(this);
 
-    connect(ui->BitBtn1, &QPushButton::clicked, this, &TfmSetup::BitBtn1Click);
-    connect(ui->BitBtn2, &QPushButton::clicked, this, &TfmSetup::BitBtn2Click);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, Gui::Guard(this, &TfmSetup::BitBtn1Click));
+    connect(ui->BitBtn2, &QPushButton::clicked, this, Gui::Guard(this, &TfmSetup::BitBtn2Click));
     // Only the user's choice runs the handler; an index set by program does not.
-    connect(ui->cboAuthType, &QComboBox::activated, this, &TfmSetup::cboAuthTypeChange);
+    connect(ui->cboAuthType, &QComboBox::activated, this, Gui::Guard(this, &TfmSetup::cboAuthTypeChange));
     ui->tsSmtp->installEventFilter(this);
 }
 
@@ -131,7 +131,7 @@ void TfmSetup::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        Gui::Guarded([this] { FormShow(); });
 }
 
 bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
@@ -147,7 +147,7 @@ bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
             return true;
     }
     if (watched == ui->tsSmtp && event->type() == QEvent::Show && !event->spontaneous())
-        tsSmtpShow();
+        Gui::Guarded([this] { tsSmtpShow(); });
     return QDialog::eventFilter(watched, event);
 }
 

@@ -22,6 +22,8 @@ public:
     explicit TfmSetup(QWidget *parent = nullptr);
     ~TfmSetup() override;
 
+    // The handlers may throw; Qt's events and signals reach them only
+    // through Gui::Guarded, which reports the error.
     void FormCreate();           // loading
     void FormShow();             // defaults for empty fields
     void FormClose();            // a closing window is destroyed

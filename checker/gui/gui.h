@@ -14,8 +14,7 @@
 
 namespace Gui {
 
-// The application object. An exception that escapes any event handler is
-// shown by the default error report and the event loop goes on.
+// The application object.
 class Application : public QApplication
 {
     Q_OBJECT
@@ -23,6 +22,9 @@ public:
     Application(int &argc, char **argv);
     ~Application() override;
 
+    // The last net only: every event handler that can fail reports its own
+    // errors through Guarded. An exception that still escapes one is shown
+    // by the default error report here, and the event loop goes on.
     bool notify(QObject *receiver, QEvent *event) override;
 
     // Shows the main window and runs the event loop until Quit(). When Quit()
@@ -50,11 +52,16 @@ bool QuitRequested();
 using ErrorHandler = std::function<void(const QString &text)>;
 void SetErrorHandler(ErrorHandler handler);
 void ReportError(const QString &text);
-// The text shown for an exception caught by the report.
+// The text shown for an exception caught by the report: a UserError's own
+// text, another exception's what().
 QString ErrorText(const std::exception_ptr &error);
 
-// Runs a handler and reports any exception it throws, for the few places
-// where a handler is called outside the event loop (start-up).
+// The guard every event handler that can fail runs in: it calls the handler
+// and hands any exception to the default error report in the handler's own
+// frame, so that no exception crosses Qt's event or signal dispatch (Qt
+// leaves that undefined). Event overrides call their handlers through it,
+// signal connections through Guard, and start-up through CreateForm. A
+// handler called directly, outside these, throws as it always does.
 template <typename F>
 void Guarded(F &&handler)
 {
@@ -63,6 +70,15 @@ void Guarded(F &&handler)
     } catch (...) {
         ReportError(ErrorText(std::current_exception()));
     }
+}
+
+// The slot for a signal connection that runs a handler inside Guarded:
+//   connect(button, &QPushButton::clicked, this, Gui::Guard(this, &Form::Click));
+// The signal's arguments are not passed on.
+template <typename T, typename Owner>
+auto Guard(T *receiver, void (Owner::*handler)())
+{
+    return [receiver, handler] { Guarded([receiver, handler] { (receiver->*handler)(); }); };
 }
 
 // Creates a window of class T owned by the application object, stores it in

@@ -1,0 +1,170 @@
+// Errors of event handlers are reported from the handler's own frame and
+// never cross Qt's event or signal dispatch. This test runs under a plain
+// QApplication, which has no notify() net: an exception that escaped a
+// handler would reach Qt Test as an unhandled exception (or end the
+// process) instead of the error report.
+
+#include "gui.h"
+#include "icmpclient.h"
+#include "pop3client.h"
+#include "setup.h"
+#include "shape.h"
+#include "sjekk.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <stdexcept>
+
+using namespace TestSupport;
+
+namespace {
+
+enum class Failure {
+    CheckWithoutServer,    // the green dot, nothing set up
+    ShowWithBadUserFile,   // the checker window shown, its per-user file unusable
+    ReloadAfterSettings,   // the blue bar: the reload after the settings window fails
+    SaveWithLineBreak,     // the settings window's OK, a value the file cannot hold
+};
+
+// Runs action on the modal window from inside its event loop, once it is up.
+void whenModal(const std::function<void(QWidget *)> &action, int triesLeft = 1000)
+{
+    QTimer::singleShot(0, [action, triesLeft] {
+        if (QWidget *window = QApplication::activeModalWidget())
+            action(window);
+        else if (triesLeft > 0)
+            whenModal(action, triesLeft - 1);
+    });
+}
+
+void press(QWidget *form, const char *shape)
+{
+    auto *target = form->findChild<Gui::Shape *>(QString::fromLatin1(shape));
+    QTest::mousePress(target, Qt::LeftButton, {}, target->rect().center());
+}
+
+// The per-user file made unusable: a folder where the file should be.
+void spoilUserFile(const StoreFixture &store)
+{
+    QFile::remove(store.userIni());
+    QDir().mkdir(store.userIni());
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Failure)
+Q_DECLARE_METATYPE(std::exception_ptr)
+
+class TestHandlerErrors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void reportedWhereTheyArise_data();
+    void reportedWhereTheyArise();
+    void reportShowsTheUsersText_data();
+    void reportShowsTheUsersText();
+
+private:
+    std::unique_ptr<StoreFixture> m_store;
+    QStringList m_reports;
+};
+
+void TestHandlerErrors::init()
+{
+    m_store = std::make_unique<StoreFixture>("kari");
+    m_reports.clear();
+    Gui::SetErrorHandler([this](const QString &text) { m_reports << text; });
+}
+
+void TestHandlerErrors::cleanup()
+{
+    delete fmSetup.data();
+    Gui::SetErrorHandler({});
+    m_store.reset();
+}
+
+void TestHandlerErrors::reportedWhereTheyArise_data()
+{
+    QTest::addColumn<Failure>("failure");
+    QTest::addColumn<QString>("reported");
+    QTest::newRow("green dot") << Failure::CheckWithoutServer << "servernavnet er tomt";
+    QTest::newRow("checker shown") << Failure::ShowWithBadUserFile << "KARI.INI";
+    QTest::newRow("blue bar") << Failure::ReloadAfterSettings << "KARI.INI";
+    QTest::newRow("settings OK") << Failure::SaveWithLineBreak << "linjeskift";
+}
+
+void TestHandlerErrors::reportedWhereTheyArise()
+{
+    QFETCH(Failure, failure);
+    QFETCH(QString, reported);
+
+    if (failure == Failure::ShowWithBadUserFile)
+        spoilUserFile(*m_store);
+    TSjekkForm form;
+    form.show();
+
+    switch (failure) {
+    case Failure::CheckWithoutServer:
+        press(&form, "Shape1");
+        break;
+    case Failure::ShowWithBadUserFile:
+        break;
+    case Failure::ReloadAfterSettings: {
+        bool closed = false;
+        whenModal([&](QWidget *window) {
+            spoilUserFile(*m_store);
+            closed = window->close();
+        });
+        press(&form, "Shape2");
+        QVERIFY(closed);
+        break;
+    }
+    case Failure::SaveWithLineBreak: {
+        TfmSetup *window = Gui::CreateForm<TfmSetup>(fmSetup);
+        window->show();
+        window->findChild<QLineEdit *>(QStringLiteral("eNavn"))->setText(QStringLiteral("Åse\nØdegård"));
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
+        QVERIFY(window->isVisible());
+        break;
+    }
+    }
+
+    QCOMPARE(m_reports.size(), 1);
+    QVERIFY2(m_reports[0].contains(reported), qPrintable(m_reports[0]));
+    // The handler's bracket is closed however it failed.
+    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
+}
+
+void TestHandlerErrors::reportShowsTheUsersText_data()
+{
+    const QString text = QStringLiteral("Fant ikke «pop.fjellbygd.no»: æøå");
+    QTest::addColumn<std::exception_ptr>("error");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("settings") << std::make_exception_ptr(Felles::SettingsError(text)) << text;
+    QTest::newRow("POP3") << std::make_exception_ptr(Pop3Error(text)) << text;
+    QTest::newRow("ping") << std::make_exception_ptr(IcmpError(text)) << text;
+    QTest::newRow("other exception") << std::make_exception_ptr(std::runtime_error(text.toStdString())) << text;
+    QTest::newRow("not an exception") << std::make_exception_ptr(42) << QStringLiteral("Ukjent feil.");
+}
+
+void TestHandlerErrors::reportShowsTheUsersText()
+{
+    QFETCH(std::exception_ptr, error);
+    QFETCH(QString, shown);
+    Gui::Guarded([&] { std::rethrow_exception(error); });
+    QCOMPARE(m_reports, QStringList{shown});
+}
+
+
+QTEST_MAIN(TestHandlerErrors)
+#include "tst_handlererrors.moc"
