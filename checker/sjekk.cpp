@@ -67,15 +67,13 @@ void TSjekkForm::LoadPopSettings()
 {
     using namespace Felles;
     namespace P = Schema::Pop3;
-    UseUserSettings();
-    const QByteArray saved = CurrentSection;
+    UserSettingsBracket bracket;
     CurrentSection = Schema::Pop3Section;
     const QByteArray host = ReadSetting(P::ServerName.key);
     const int port = ReadSettingInt(P::ServerPort.key);
     const QByteArray user = ReadSetting(P::ServerUser.key);
     const QByteArray password = UnscramblePassword(ReadSetting(P::ServerPassword.key));
-    CurrentSection = saved;
-    UseSharedSettings();
+    bracket.close();
     // The client takes the new settings only once both files are safely
     // switched back, so a failed switch keeps the previous ones.
     pop3.setHost(host);

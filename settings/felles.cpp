@@ -245,4 +245,25 @@ void SetIdentitySource(std::unique_ptr<IdentitySource> source)
     identity() = source ? std::move(source) : makePlatformIdentitySource();
 }
 
+UserSettingsBracket::UserSettingsBracket()
+{
+    UseUserSettings();
+    m_savedSection = CurrentSection;
+}
+
+UserSettingsBracket::~UserSettingsBracket()
+{
+    if (m_open)
+        CurrentSection = m_savedSection;
+}
+
+void UserSettingsBracket::close()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    CurrentSection = m_savedSection;
+    UseSharedSettings();
+}
+
 } // namespace Felles

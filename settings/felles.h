@@ -68,4 +68,31 @@ void SetIdentitySource(std::unique_ptr<IdentitySource> source);
 // leave the configuration folder throws SettingsError).
 QByteArray UserIniPath();
 
+// The per-user bracket, for work on the current user's own file: switch to
+// it, keep the current section, work, put the section back, switch back to
+// the shared file.
+//
+// Opening switches to the per-user file (UseUserSettings; when that fails,
+// SettingsError is thrown and nothing has changed) and notes CurrentSection.
+// close() puts the section back, then switches back to the shared file,
+// which flushes the per-user file; when the switch fails, SettingsError is
+// thrown and the per-user file stays the open one, as after any failed
+// switch. Left without close() (the work failed), the bracket only puts the
+// section back: switching back could fail, and a destructor must not throw.
+// The per-user file then stays open until the next switch.
+class UserSettingsBracket
+{
+public:
+    UserSettingsBracket();
+    ~UserSettingsBracket();
+    void close();
+
+    UserSettingsBracket(const UserSettingsBracket &) = delete;
+    UserSettingsBracket &operator=(const UserSettingsBracket &) = delete;
+
+private:
+    QByteArray m_savedSection;
+    bool m_open = true;
+};
+
 } // namespace Felles

@@ -179,36 +179,29 @@ QByteArray TfmSetup::fieldBytes(const QLineEdit *edit) const
 void TfmSetup::FormCreate()
 {
     using namespace Felles;
-    UseUserSettings();
-    const QByteArray savedSection = CurrentSection;
-    try {
-        for (const Entry &e : Schema::Saved) {
-            CurrentSection = e.section;
-            switch (e.form) {
-            case Form::Text:
-                setFieldBytes(control<QLineEdit>(this, e.control), ReadSetting(e.key));
-                break;
-            case Form::Scrambled:
-                setFieldBytes(control<QLineEdit>(this, e.control), UnscramblePassword(ReadSetting(e.key)));
-                break;
-            case Form::Boolean:
-                control<QCheckBox>(this, e.control)->setChecked(ReadSettingBool(e.key));
-                break;
-            case Form::Integer: {
-                // A stored index the list does not offer selects nothing.
-                QComboBox *list = control<QComboBox>(this, e.control);
-                const int index = ReadSettingInt(e.key);
-                list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-                break;
-            }
-            }
+    UserSettingsBracket bracket;
+    for (const Entry &e : Schema::Saved) {
+        CurrentSection = e.section;
+        switch (e.form) {
+        case Form::Text:
+            setFieldBytes(control<QLineEdit>(this, e.control), ReadSetting(e.key));
+            break;
+        case Form::Scrambled:
+            setFieldBytes(control<QLineEdit>(this, e.control), UnscramblePassword(ReadSetting(e.key)));
+            break;
+        case Form::Boolean:
+            control<QCheckBox>(this, e.control)->setChecked(ReadSettingBool(e.key));
+            break;
+        case Form::Integer: {
+            // A stored index the list does not offer selects nothing.
+            QComboBox *list = control<QComboBox>(this, e.control);
+            const int index = ReadSettingInt(e.key);
+            list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+            break;
         }
-    } catch (...) {
-        CurrentSection = savedSection;
-        throw;
+        }
     }
-    CurrentSection = savedSection;
-    UseSharedSettings();
+    bracket.close();
 }
 
 void TfmSetup::FormShow()
@@ -292,7 +285,7 @@ void TfmSetup::BitBtn1Click()
         values.push_back(p);
     }
 
-    UseUserSettings();
+    UserSettingsBracket bracket;
     try {
         for (const Pending &p : values) {
             const Entry &e = *p.entry;
@@ -310,7 +303,7 @@ void TfmSetup::BitBtn1Click()
             }
         }
         // Flushes the per-user file.
-        UseSharedSettings();
+        bracket.close();
     } catch (...) {
         // The error goes to the default report and the window stays open
         // with everything typed, so OK can be pressed again. The open file

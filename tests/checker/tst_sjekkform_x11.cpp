@@ -202,13 +202,13 @@ public:
 void savePop3Settings(quint16 port)
 {
     namespace P = Felles::Schema::Pop3;
-    Felles::UseUserSettings();
+    Felles::UserSettingsBracket bracket;
     Felles::SettingsFile->writeString(P::ServerName.section, P::ServerName.key, "127.0.0.1");
     Felles::SettingsFile->writeInteger(P::ServerPort.section, P::ServerPort.key, port);
     Felles::SettingsFile->writeString(P::ServerUser.section, P::ServerUser.key, "kari");
     Felles::SettingsFile->writeString(P::ServerPassword.section, P::ServerPassword.key,
                                       Felles::ScramblePassword("hemmelig"));
-    Felles::UseSharedSettings();
+    bracket.close();
 }
 
 QPoint centreOnScreen(QWidget *w)

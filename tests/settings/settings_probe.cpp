@@ -22,8 +22,7 @@ int main(int argc, char **argv)
     try {
         if (args.size() == 2 && args[1] == QLatin1String("start")) {
             Felles::Initialize();
-            Felles::UseUserSettings();
-            Felles::UseSharedSettings();
+            Felles::UserSettingsBracket().close();
             Felles::Finalize();
         } else if (args.size() == 4 && args[1] == QLatin1String("set")) {
             Felles::IniFile file(args[2]);

@@ -24,7 +24,12 @@ void makeReadOnly(const QString &path)
                                     | QFileDevice::ReadOther);
 }
 
+// How a per-user bracket ends.
+enum class BracketEnd { Closed, OpeningFails, FlushFails, WorkFails };
+
 } // namespace
+
+Q_DECLARE_METATYPE(BracketEnd)
 
 class TestFelles : public QObject
 {
@@ -47,6 +52,8 @@ private slots:
     void missingSharedFileIsNotCreatedAtExit();
     void failedFlushKeepsTheFileOpen_data();
     void failedFlushKeepsTheFileOpen();
+    void userSettingsBracket_data();
+    void userSettingsBracket();
     void userNamesThatLeaveTheFolderAreRefused_data();
     void userNamesThatLeaveTheFolderAreRefused();
     void recordFolderAddsTheSeparator();
@@ -272,6 +279,65 @@ void TestFelles::failedFlushKeepsTheFileOpen()
     QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("new.example.net"));
 }
 
+void TestFelles::userSettingsBracket_data()
+{
+    QTest::addColumn<BracketEnd>("end");
+    QTest::addColumn<bool>("userFileStaysOpen");
+    QTest::newRow("closed") << BracketEnd::Closed << false;
+    QTest::newRow("the per-user file cannot be read") << BracketEnd::OpeningFails << false;
+    QTest::newRow("the flush at close fails") << BracketEnd::FlushFails << true;
+    QTest::newRow("the work fails, no close") << BracketEnd::WorkFails << true;
+}
+
+void TestFelles::userSettingsBracket()
+{
+    QFETCH(BracketEnd, end);
+    QFETCH(bool, userFileStaysOpen);
+    StoreFixture store("kari");
+    const QString user = store.file("KARI.INI");
+    const QByteArray original = "[Pop3]\nServerName=old.example.net\n";
+    if (end == BracketEnd::OpeningFails)
+        QDir().mkdir(user);
+    else
+        writeAll(user, original);
+    Felles::CurrentSection = "Mine";
+
+    QString error;
+    try {
+        Felles::UserSettingsBracket bracket;
+        // The per-user file is open, under the section the caller had.
+        QCOMPARE(Felles::SettingsFile->path(), user);
+        QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
+        Felles::CurrentSection = "Pop3";
+        Felles::WriteSetting("ServerName", "new.example.net");
+        if (end == BracketEnd::WorkFails)
+            throw Felles::SettingsError(QStringLiteral("arbeidet feilet"));
+        std::unique_ptr<FileSizeLimit> limit;
+        if (end == BracketEnd::FlushFails)
+            limit = std::make_unique<FileSizeLimit>();
+        bracket.close();
+    } catch (const Felles::SettingsError &e) {
+        error = e.text();
+    }
+    QCOMPARE(error.isEmpty(), end == BracketEnd::Closed);
+    if (end == BracketEnd::OpeningFails || end == BracketEnd::FlushFails)
+        QVERIFY2(error.contains(user), qPrintable(error));
+
+    // However the bracket ended, the caller's section is back.
+    QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
+    if (!userFileStaysOpen) {
+        QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+        if (end == BracketEnd::Closed)
+            QCOMPARE(readAll(user), QByteArray("[Pop3]\nServerName=new.example.net\n"));
+        return;
+    }
+    // Without the switch back, the per-user file stays open with what was
+    // written to it, and the disk keeps what it had.
+    QCOMPARE(Felles::SettingsFile->path(), user);
+    QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("new.example.net"));
+    QCOMPARE(readAll(user), original);
+}
+
 void TestFelles::userNamesThatLeaveTheFolderAreRefused_data()
 {
     QTest::addColumn<QByteArray>("name");
@@ -356,12 +422,13 @@ void TestFelles::onlyWhatTheProgramChangedIsWritten()
     // file, a value is written as it already was, the program ends: nothing
     // changed, so nothing is written.
     Felles::Initialize();
-    Felles::UseUserSettings();
-    Felles::CurrentSection = "Pop3";
-    QCOMPARE(Felles::ReadSetting("ServerName"), QByteArray("mail.example.net"));
-    Felles::CurrentSection = "STANDARD";
-    Felles::SettingsFile->writeString("POP3", "servername", "mail.example.net");
-    Felles::UseSharedSettings();
+    {
+        Felles::UserSettingsBracket reader;
+        Felles::CurrentSection = "Pop3";
+        QCOMPARE(Felles::ReadSetting("ServerName"), QByteArray("mail.example.net"));
+        Felles::SettingsFile->writeString("POP3", "servername", "mail.example.net");
+        reader.close();
+    }
     Felles::Finalize();
     QCOMPARE(readAll(shared), sharedText);
     QCOMPARE(readAll(user), userText);
@@ -389,8 +456,7 @@ void TestFelles::aReadNeverUndoesAnotherCopysSave()
     const QString user = store.file("KARI.INI");
     const QString shared = store.file("KORVELIN.INI");
     writeAll(user, "[Pop3]\nServerName=old.example.net\n");
-    Felles::UseUserSettings();
-    Felles::UseSharedSettings();
+    Felles::UserSettingsBracket().close();
 
     // A second copy of the program, started and ended while the first holds
     // its open file.
@@ -406,12 +472,12 @@ void TestFelles::aReadNeverUndoesAnotherCopysSave()
     Felles::Initialize();
     secondCopy([] { Felles::SettingsFile->writeString("Other", "Added", "1"); });
     // ...and is in a reader's bracket when the second saves the per-user file.
-    Felles::UseUserSettings();
+    Felles::UserSettingsBracket reader;
     QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("old.example.net"));
     secondCopy([] {
-        Felles::UseUserSettings();
+        Felles::UserSettingsBracket writer;
         Felles::SettingsFile->writeString("Pop3", "ServerName", "saved.example.net");
-        Felles::UseSharedSettings();
+        writer.close();
     });
     const QByteArray savedUser = readAll(user);
     const QByteArray savedShared = readAll(shared);
@@ -421,7 +487,7 @@ void TestFelles::aReadNeverUndoesAnotherCopysSave()
     // The first copy closes its bracket and ends.
     if (readerWrites)
         Felles::SettingsFile->writeString("Pop3", "ServerUser", "kari");
-    Felles::UseSharedSettings();
+    reader.close();
     Felles::Finalize();
     QCOMPARE(readAll(shared), savedShared);
     if (readerWrites)

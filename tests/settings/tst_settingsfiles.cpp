@@ -311,10 +311,10 @@ void TestSettingsFiles::ownLinksAreFollowedAndKept()
     writeAll(real, Original);
     QVERIFY(QFile::link(QStringLiteral("private/kari.ini"), at));
 
-    Felles::UseUserSettings();
+    Felles::UserSettingsBracket bracket;
     QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("old.example.net"));
     Felles::SettingsFile->writeString("Pop3", "ServerName", "new.example.net");
-    Felles::UseSharedSettings();
+    bracket.close();
 
     QCOMPARE(QFileInfo(at).symLinkTarget(), real);
     QCOMPARE(readAll(real), QByteArray("[Pop3]\nServerName=new.example.net\n"));
