@@ -82,14 +82,6 @@ void growToFit(QWidget *widget)
         widget->resize(wanted, widget->height());
 }
 
-// One value to write, in the form its writer takes.
-struct Pending {
-    const Entry *entry;
-    QByteArray text;
-    bool mark = false;
-    int index = 0;
-};
-
 } // namespace
 
 TfmSetup::TfmSetup(QWidget *parent)
@@ -176,30 +168,59 @@ QByteArray TfmSetup::fieldBytes(const QLineEdit *edit) const
     return edit->text().toLocal8Bit();
 }
 
-void TfmSetup::FormCreate()
+QByteArray TfmSetup::transferField(const Entry &e, Transfer direction)
 {
+    // The one place that knows how each value form shows in its control and
+    // is kept in the file. Loading fills the control from the setting under
+    // CurrentSection and gives nothing back; saving gives the bytes the file
+    // is to keep (a mark as 1 or 0, an index as its decimal number, as the
+    // file's own writers put them), and refuses a value the file cannot hold.
     using namespace Felles;
-    UserSettingsBracket bracket;
-    for (const Entry &e : Schema::Saved) {
-        CurrentSection = e.section;
-        switch (e.form) {
-        case Form::Text:
-            setFieldBytes(control<QLineEdit>(this, e.control), ReadSetting(e.key));
-            break;
-        case Form::Scrambled:
-            setFieldBytes(control<QLineEdit>(this, e.control), UnscramblePassword(ReadSetting(e.key)));
-            break;
-        case Form::Boolean:
-            control<QCheckBox>(this, e.control)->setChecked(ReadSettingBool(e.key));
-            break;
-        case Form::Integer: {
+    const bool load = direction == Transfer::Load;
+    switch (e.form) {
+    case Form::Text:
+    case Form::Scrambled: {
+        QLineEdit *edit = control<QLineEdit>(this, e.control);
+        const bool scrambled = e.form == Form::Scrambled;
+        if (load) {
+            const QByteArray stored = ReadSetting(e.key);
+            setFieldBytes(edit, scrambled ? UnscramblePassword(stored) : stored);
+            return {};
+        }
+        const QByteArray typed = fieldBytes(edit);
+        const QByteArray stored = scrambled ? ScramblePassword(ShortText(typed)) : typed;
+        if (!IniFile::canHold(stored))
+            refuse(edit, scrambled);
+        return stored;
+    }
+    case Form::Boolean: {
+        QCheckBox *box = control<QCheckBox>(this, e.control);
+        if (load) {
+            box->setChecked(ReadSettingBool(e.key));
+            return {};
+        }
+        return QByteArray::number(box->isChecked() ? 1 : 0);
+    }
+    case Form::Integer: {
+        QComboBox *list = control<QComboBox>(this, e.control);
+        if (load) {
             // A stored index the list does not offer selects nothing.
-            QComboBox *list = control<QComboBox>(this, e.control);
             const int index = ReadSettingInt(e.key);
             list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-            break;
+            return {};
         }
-        }
+        return QByteArray::number(list->currentIndex());
+    }
+    }
+    return {};
+}
+
+void TfmSetup::FormCreate()
+{
+    Felles::UserSettingsBracket bracket;
+    for (const Entry &e : Felles::Schema::Saved) {
+        Felles::CurrentSection = e.section;
+        transferField(e, Transfer::Load);
     }
     bracket.close();
 }
@@ -253,65 +274,40 @@ void TfmSetup::refuse(QLineEdit *edit, bool scrambled)
             .arg(field, tabText));
 }
 
-void TfmSetup::BitBtn1Click()
+std::vector<TfmSetup::StoredValue> TfmSetup::valuesToSave()
 {
-    using namespace Felles;
+    std::vector<StoredValue> values;
+    for (const Entry &e : Felles::Schema::Saved)
+        values.push_back({&e, transferField(e, Transfer::Save)});
+    return values;
+}
 
-    // Every value is made and checked before anything is written: a value
-    // the file cannot hold stops the save with nothing changed, on disk or
-    // in memory, and the window stays open.
-    std::vector<Pending> values;
-    for (const Entry &e : Schema::Saved) {
-        Pending p;
-        p.entry = &e;
-        switch (e.form) {
-        case Form::Text:
-        case Form::Scrambled: {
-            QLineEdit *edit = control<QLineEdit>(this, e.control);
-            p.text = fieldBytes(edit);
-            if (e.form == Form::Scrambled)
-                p.text = ScramblePassword(ShortText(p.text));
-            if (!IniFile::canHold(p.text))
-                refuse(edit, e.form == Form::Scrambled);
-            break;
-        }
-        case Form::Boolean:
-            p.mark = control<QCheckBox>(this, e.control)->isChecked();
-            break;
-        case Form::Integer:
-            p.index = control<QComboBox>(this, e.control)->currentIndex();
-            break;
-        }
-        values.push_back(p);
-    }
-
-    UserSettingsBracket bracket;
+void TfmSetup::saveToUserFile(const std::vector<StoredValue> &values)
+{
+    Felles::UserSettingsBracket bracket;
     try {
-        for (const Pending &p : values) {
-            const Entry &e = *p.entry;
-            switch (e.form) {
-            case Form::Text:
-            case Form::Scrambled:
-                SettingsFile->writeString(e.section, e.key, p.text);
-                break;
-            case Form::Boolean:
-                SettingsFile->writeBool(e.section, e.key, p.mark);
-                break;
-            case Form::Integer:
-                SettingsFile->writeInteger(e.section, e.key, p.index);
-                break;
-            }
-        }
+        for (const StoredValue &v : values)
+            Felles::SettingsFile->writeString(v.entry->section, v.entry->key, v.bytes);
         // Flushes the per-user file.
         bracket.close();
     } catch (...) {
-        // The error goes to the default report and the window stays open
-        // with everything typed, so OK can be pressed again. The open file
-        // goes back to what is on disk: values the user then abandons by
-        // closing the window must not be written by a later switch.
-        DiscardUnsavedChanges();
+        // The open file goes back to what is on disk: values the user then
+        // abandons by closing the window must not be written by a later
+        // switch.
+        Felles::DiscardUnsavedChanges();
         throw;
     }
+}
+
+void TfmSetup::BitBtn1Click()
+{
+    // Every value is made and checked before anything is written: a value
+    // the file cannot hold stops the save with nothing changed, on disk or
+    // in memory, and the window stays open.
+    const std::vector<StoredValue> values = valuesToSave();
+    // A failed save goes to the default report and the window stays open
+    // with everything typed, so OK can be pressed again.
+    saveToUserFile(values);
     accept();
 }
 

@@ -6,9 +6,13 @@
 #include <QPointer>
 
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class fmSetup;
+}
+namespace Felles::Schema {
+struct Entry;
 }
 class QLineEdit;
 
@@ -40,6 +44,20 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // One setting's bytes as the file is to keep them.
+    struct StoredValue {
+        const Felles::Schema::Entry *entry;
+        QByteArray bytes;
+    };
+    enum class Transfer { Load, Save };
+
+    // One setting between the open file and its control: Load fills the
+    // control, Save gives the bytes to store.
+    QByteArray transferField(const Felles::Schema::Entry &e, Transfer direction);
+    // Every saved setting's bytes, each checked before anything is written.
+    std::vector<StoredValue> valuesToSave();
+    // Writes them into the per-user file and flushes it.
+    static void saveToUserFile(const std::vector<StoredValue> &values);
     void setFieldBytes(QLineEdit *edit, const QByteArray &bytes);
     QByteArray fieldBytes(const QLineEdit *edit) const;
     [[noreturn]] void refuse(QLineEdit *edit, bool scrambled);
