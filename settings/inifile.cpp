@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <optional>
+
 namespace Felles {
 
 namespace {
@@ -155,24 +157,31 @@ QByteArray IniFile::readString(const QByteArray &section, const QByteArray &key,
     return l ? l->value : defaultValue;
 }
 
+namespace {
+
+// The one reading of a stored number, behind every reader of numbers and
+// marks: decimal, 64 bits; nothing for an absent value (nullptr) or one
+// that is not a number.
+std::optional<qint64> storedNumber(const QByteArray *value)
+{
+    bool ok = false;
+    const qint64 v = value ? value->toLongLong(&ok, 10) : 0;
+    return ok ? std::optional<qint64>(v) : std::nullopt;
+}
+
+} // namespace
+
 qint64 IniFile::readInteger(const QByteArray &section, const QByteArray &key, qint64 defaultValue) const
 {
     const Line *l = find(section, key);
-    if (!l)
-        return defaultValue;
-    bool ok = false;
-    const qint64 v = l->value.toLongLong(&ok, 10);
-    return ok ? v : defaultValue;
+    return storedNumber(l ? &l->value : nullptr).value_or(defaultValue);
 }
 
 bool IniFile::readBool(const QByteArray &section, const QByteArray &key, bool defaultValue) const
 {
     const Line *l = find(section, key);
-    if (!l)
-        return defaultValue;
-    bool ok = false;
-    const qint64 v = l->value.toLongLong(&ok, 10);
-    return ok ? v != 0 : defaultValue;
+    const std::optional<qint64> v = storedNumber(l ? &l->value : nullptr);
+    return v ? *v != 0 : defaultValue;
 }
 
 bool IniFile::canHold(const QByteArray &value)
