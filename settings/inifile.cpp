@@ -2,6 +2,7 @@
 
 #include "settingserror.h"
 
+#include <QFile>
 #include <QList>
 
 namespace Felles {
@@ -53,7 +54,7 @@ QByteArray decodeValue(const QByteArray &raw)
 
 } // namespace
 
-IniFile::IniFile(const QString &path, FileIo::Owner owner)
+IniFile::IniFile(const QByteArray &path, FileIo::Owner owner)
     : m_path(path)
     , m_owner(owner)
     , m_ownerOnly(owner == FileIo::Owner::CurrentUser)
@@ -62,6 +63,16 @@ IniFile::IniFile(const QString &path, FileIo::Owner owner)
     QByteArray data;
     FileIo::readFile(path, owner, &data);
     parse(data);
+}
+
+IniFile::IniFile(const QString &path, FileIo::Owner owner)
+    : IniFile(QFile::encodeName(path), owner)
+{
+}
+
+QString IniFile::path() const
+{
+    return PlainText(m_path);
 }
 
 void IniFile::parse(const QByteArray &data)
@@ -197,13 +208,13 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
         throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
-                                .arg(PlainText(section), m_path, nameRule));
+                                .arg(PlainText(section), path(), nameRule));
     if (!canName(key))
         throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
-                                .arg(PlainText(key), PlainText(section), m_path, nameRule));
+                                .arg(PlainText(key), PlainText(section), path(), nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(PlainText(key), PlainText(section), m_path));
+                                .arg(PlainText(key), PlainText(section), path()));
     if (Line *l = find(section, key)) {
         if (l->value != value) {
             l->value = value;
