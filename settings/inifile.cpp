@@ -70,6 +70,13 @@ IniFile::IniFile(const QString &path, FileIo::Owner owner)
 {
 }
 
+IniFile IniFile::fromText(const QByteArray &text)
+{
+    IniFile file;
+    file.parse(text);
+    return file;
+}
+
 QString IniFile::path() const
 {
     return PlainText(m_path);
@@ -278,6 +285,8 @@ std::vector<IniFile::Entry> IniFile::entries() const
 
 void IniFile::flush()
 {
+    if (m_path.isEmpty())
+        throw SettingsError(QStringLiteral("Innstillingene hører ikke til noen fil og kan ikke lagres."));
     if (!m_changed && FileIo::exists(m_path))
         return;
     FileIo::writeFile(m_path, serialize(), m_owner, m_ownerOnly);

@@ -34,6 +34,10 @@ public:
     // The same for a path held as text, written out with QFile::encodeName.
     explicit IniFile(const QString &path, FileIo::Owner owner = FileIo::Owner::Anyone);
 
+    // An object over text that belongs to no file: nothing is read or
+    // removed, and flush() refuses to write.
+    static IniFile fromText(const QByteArray &text);
+
     // The path as given.
     QByteArray nativePath() const { return m_path; }
     // The path as a message shows it (PlainText).
@@ -101,6 +105,7 @@ private:
         std::vector<Line> lines;
     };
 
+    IniFile() = default;
     void parse(const QByteArray &data);
     void parseLine(const QByteArray &line);
     const Line *find(const QByteArray &section, const QByteArray &key) const;
