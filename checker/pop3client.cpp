@@ -100,9 +100,11 @@ bool isHostByte(uchar c)
         || c == '.' || c == '_' || c >= 0x80;
 }
 
-// The host part of the URL, or an error text. IPv6 literals go in brackets
-// (a zone "%eth0" becomes "%25eth0"); libcurl checks the address itself.
-QByteArray urlHost(const QByteArray &host, QString *why)
+} // namespace
+
+// IPv6 literals go in brackets (a zone "%eth0" becomes "%25eth0"); libcurl
+// checks the address itself.
+QByteArray Pop3Client::urlHost(const QByteArray &host, QString *why)
 {
     if (host.isEmpty()) {
         *why = QStringLiteral("Ingen POP3-server er satt opp: servernavnet er tomt.");
@@ -148,6 +150,8 @@ QByteArray urlHost(const QByteArray &host, QString *why)
     }
     return host;
 }
+
+namespace {
 
 // libcurl takes user name and password as C strings and sends them inside a
 // command line: a NUL would cut them short, a line break would end the command.
