@@ -117,6 +117,12 @@ QByteArray Pop3Client::urlHost(const QByteArray &host, QString *why)
             return {};
         }
     }
+    // No host name begins with '-', and the ping refuses such a name too:
+    // the server field gets one answer.
+    if (host.startsWith('-')) {
+        *why = QStringLiteral("Servernavnet «%1» kan ikke begynne med «-».").arg(quote(host));
+        return {};
+    }
     if (host.contains(':')) {
         QByteArray inner = host;
         if (inner.startsWith('[') && inner.endsWith(']'))
