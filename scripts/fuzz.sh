@@ -42,13 +42,13 @@ fi
 # Everything is instrumented for coverage, so that libFuzzer sees inside the
 # libraries; only the fuzz programs link libFuzzer's own main.
 build="build-fuzz"
-cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DKORVELIN_SANITIZE=ON -DKORVELIN_FUZZ=ON \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "fuzz_$target"
 
 # libFuzzer adds what it finds to the first folder: a copy, not the seeds.
-# Its inputs stay below 4 KiB, which is enough for every path through the
+# Its inputs are kept to 4 KiB, which is enough for every path through the
 # parsers and keeps the runs fast under the sanitizers; the larger seeds
 # (a 16 KiB file of newlines) are read whole by the replay test.
 corpus="$build/corpus/$target"
