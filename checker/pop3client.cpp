@@ -100,9 +100,11 @@ bool isHostByte(uchar c)
         || c == '.' || c == '_' || c >= 0x80;
 }
 
-// The host part of the URL, or an error text. IPv6 literals go in brackets
-// (a zone "%eth0" becomes "%25eth0"); libcurl checks the address itself.
-QByteArray urlHost(const QByteArray &host, QString *why)
+} // namespace
+
+// IPv6 literals go in brackets (a zone "%eth0" becomes "%25eth0"); libcurl
+// checks the address itself.
+QByteArray Pop3Client::urlHost(const QByteArray &host, QString *why)
 {
     if (host.isEmpty()) {
         *why = QStringLiteral("Ingen POP3-server er satt opp: servernavnet er tomt.");
@@ -114,6 +116,12 @@ QByteArray urlHost(const QByteArray &host, QString *why)
                        .arg(quote(host));
             return {};
         }
+    }
+    // No host name begins with '-', and the ping refuses such a name too:
+    // the server field gets one answer.
+    if (host.startsWith('-')) {
+        *why = QStringLiteral("Servernavnet «%1» kan ikke begynne med «-».").arg(quote(host));
+        return {};
     }
     if (host.contains(':')) {
         QByteArray inner = host;
@@ -148,6 +156,8 @@ QByteArray urlHost(const QByteArray &host, QString *why)
     }
     return host;
 }
+
+namespace {
 
 // libcurl takes user name and password as C strings and sends them inside a
 // command line: a NUL would cut them short, a line break would end the command.

@@ -82,6 +82,10 @@ public:
     // system's trust store. Empty (the default) means the system's store.
     void setCaFile(const QByteArray &path) { m_caFile = path; }
 
+    // The host part of the URL that connect() uses for host, or an empty
+    // result with the reason in *why for a host it refuses.
+    static QByteArray urlHost(const QByteArray &host, QString *why);
+
     // Parses a STAT reply line ("+OK count size", CRLF allowed). Returns
     // false, with the reason in *why, for anything else.
     static bool parseStatReply(const QByteArray &line, qint64 *count, qint64 *size, QString *why);

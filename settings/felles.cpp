@@ -36,7 +36,7 @@ bool directoryExists(const QByteArray &dir) { return QFileInfo(decode(dir)).isDi
 
 bool isSharedFileOpen()
 {
-    return SettingsFile && SettingsFile->path() == decode(SharedIniPath);
+    return SettingsFile && SettingsFile->nativePath() == SharedIniPath;
 }
 
 // Flushes the open file (which writes it only when it changed). A shared
@@ -53,9 +53,12 @@ void flushOpenFile()
 
 // Makes path the open file. The next file is read before the open one is
 // flushed, so that when either fails the open file stays open, unreleased.
+// The path goes to the file layer as the bytes it was made of: decoding it
+// would turn the bytes of a name the locale cannot read into U+FFFD, and two
+// such names into one file.
 void switchTo(const QByteArray &path, FileIo::Owner owner)
 {
-    auto next = std::make_unique<IniFile>(decode(path), owner);
+    auto next = std::make_unique<IniFile>(path, owner);
     flushOpenFile();
     SettingsFile = std::move(next);
 }
@@ -96,7 +99,7 @@ void Initialize()
     if (!ConfigDir.endsWith(sep))
         ConfigDir += sep;
 
-    SettingsFile = std::make_unique<IniFile>(decode(SharedIniPath));
+    SettingsFile = std::make_unique<IniFile>(SharedIniPath);
     RecordFolder("etc", ConfigDir);
 }
 
@@ -143,11 +146,11 @@ void DiscardUnsavedChanges()
         return;
     std::unique_ptr<IniFile> fresh;
     try {
-        fresh = std::make_unique<IniFile>(SettingsFile->path(), SettingsFile->owner());
+        fresh = std::make_unique<IniFile>(SettingsFile->nativePath(), SettingsFile->owner());
     } catch (const SettingsError &) {
         // It can no longer be read: it is left unwritten, and the shared
         // file is opened in its place.
-        fresh = std::make_unique<IniFile>(decode(SharedIniPath));
+        fresh = std::make_unique<IniFile>(SharedIniPath);
     }
     SettingsFile = std::move(fresh);
 }

@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include "inifile.h"
 #include "settingserror.h"
 
 namespace Felles::FileIo {
@@ -31,14 +32,15 @@ QString reasonText(Failure failure)
     return QString();
 }
 
-void throwReadError(const QString &path, const QString &reason)
+void throwReadError(const QByteArray &path, const QString &reason)
 {
-    throw SettingsError(QStringLiteral("Kan ikke lese innstillingsfilen %1: %2. Filen er ikke endret.").arg(path, reason));
+    throw SettingsError(
+        QStringLiteral("Kan ikke lese innstillingsfilen %1: %2. Filen er ikke endret.").arg(PlainText(path), reason));
 }
 
-void throwWriteError(const QString &path, const QString &reason)
+void throwWriteError(const QByteArray &path, const QString &reason)
 {
-    throw SettingsError(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2.").arg(path, reason));
+    throw SettingsError(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2.").arg(PlainText(path), reason));
 }
 
 } // namespace Felles::FileIo

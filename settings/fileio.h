@@ -7,6 +7,11 @@
 // planted or damaged file from being read or written. One implementation per
 // platform (fileio_posix.cpp, fileio_win.cpp); the messages are shared
 // (fileio.cpp).
+//
+// A path is the system's own bytes for the name, as it was built: on POSIX
+// exactly the bytes the system calls take, so that a name the locale cannot
+// read (a user name in Latin-1 under UTF-8) still names its own file; on
+// Windows text in the ANSI code page. Messages show it through PlainText.
 namespace Felles::FileIo {
 
 // Far above any real settings file; a larger one is refused unread.
@@ -22,10 +27,10 @@ enum class Owner { Anyone, CurrentUser };
 // (not a regular file, larger than MaxFileSize, another user's when owner is
 // CurrentUser, no read access) throws SettingsError naming the file and the
 // reason; nothing is written to it. Never waits on a FIFO or a device.
-bool readFile(const QString &path, Owner owner, QByteArray *data);
+bool readFile(const QByteArray &path, Owner owner, QByteArray *data);
 
 // True when anything is at path, a link to nothing included.
-bool exists(const QString &path);
+bool exists(const QByteArray &path);
 
 // Makes data the file's whole content. Normally a new file replaces the old
 // one in a single step, so that a failure or a kill leaves the old file as it
@@ -35,12 +40,12 @@ bool exists(const QString &path);
 // file gets mode 0600 when newFileOwnerOnly is set. Throws SettingsError
 // naming the file and the reason; the file is then as it was, except after
 // an in-place write that failed once its room was claimed (a disk error).
-void writeFile(const QString &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly);
+void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly);
 
 // Removes what an interrupted write of path left behind: temporary files
 // made by writeFile for this path that belong to this process's user and
 // that no running save holds. Anything else is left alone.
-void removeStrayTemporaries(const QString &path);
+void removeStrayTemporaries(const QByteArray &path);
 
 // Why a settings file could not be read or written.
 enum class Failure {
@@ -58,8 +63,8 @@ enum class Failure {
 QString reasonText(Failure failure);
 
 // The messages, the same on every platform; reason as from reasonText or the
-// system's own text.
-[[noreturn]] void throwReadError(const QString &path, const QString &reason);
-[[noreturn]] void throwWriteError(const QString &path, const QString &reason);
+// system's own text. The path is shown as plain text.
+[[noreturn]] void throwReadError(const QByteArray &path, const QString &reason);
+[[noreturn]] void throwWriteError(const QByteArray &path, const QString &reason);
 
 } // namespace Felles::FileIo

@@ -1,6 +1,5 @@
 #include "fileio.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -161,12 +160,12 @@ void syncFolder(const QByteArray &dir)
         ::fsync(fd.get()); // durability only; the rename has been made either way
 }
 
-[[noreturn]] void failWrite(const QString &path, int error) { throwWriteError(path, systemReason(error)); }
+[[noreturn]] void failWrite(const QByteArray &path, int error) { throwWriteError(path, systemReason(error)); }
 
 // Writes data over the file's own bytes: owner, group, mode and links stay.
 // Room is claimed first, so that a full disk or the file-size limit fails the
 // write before a byte of the old content is overwritten.
-void writeInPlace(const QString &path, const QByteArray &target, const QByteArray &data, Owner owner)
+void writeInPlace(const QByteArray &path, const QByteArray &target, const QByteArray &data, Owner owner)
 {
     Descriptor fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid())
@@ -206,7 +205,7 @@ enum class Replaced { Done, NoNewFileAllowed };
 // new file is locked until it has its final name, so that a later run
 // (removeStrayTemporaries) can tell a leftover of a killed save from a save
 // in progress. existing is null for a file that is not there yet.
-Replaced replace(const QString &path, const QByteArray &target, const QByteArray &data, const struct stat *existing,
+Replaced replace(const QByteArray &path, const QByteArray &target, const QByteArray &data, const struct stat *existing,
                  mode_t newMode)
 {
     const Location where = split(target);
@@ -267,18 +266,17 @@ Replaced replace(const QString &path, const QByteArray &target, const QByteArray
 
 } // namespace
 
-bool exists(const QString &path)
+bool exists(const QByteArray &path)
 {
     struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(path.constData(), &st) == 0;
 }
 
-bool readFile(const QString &path, Owner owner, QByteArray *data)
+bool readFile(const QByteArray &path, Owner owner, QByteArray *data)
 {
     data->clear();
-    const QByteArray p = QFile::encodeName(path);
     struct stat st;
-    if (::lstat(p.constData(), &st) != 0) {
+    if (::lstat(path.constData(), &st) != 0) {
         if (errno == ENOENT)
             return false;
         throwReadError(path, systemReason(errno));
@@ -290,7 +288,7 @@ bool readFile(const QString &path, Owner owner, QByteArray *data)
             throwReadError(path, reasonText(Failure::OtherUsersLink));
         // What the link leads to is looked at before it is opened: a device
         // is never opened at all.
-        if (::stat(p.constData(), &st) != 0)
+        if (::stat(path.constData(), &st) != 0)
             throwReadError(path, systemReason(errno));
         if (owner == Owner::CurrentUser && S_ISREG(st.st_mode) && st.st_uid != ::getuid())
             throwReadError(path, reasonText(Failure::OtherUsersLink));
@@ -303,7 +301,7 @@ bool readFile(const QString &path, Owner owner, QByteArray *data)
     // The checks are made again on what was opened: the name may have been
     // given to another file meanwhile. O_NONBLOCK keeps a FIFO put there in
     // the meantime from holding the open.
-    Descriptor fd(::open(p.constData(), flags));
+    Descriptor fd(::open(path.constData(), flags));
     if (!fd.valid())
         throwReadError(path, systemReason(errno));
     if (::fstat(fd.get(), &st) != 0)
@@ -337,25 +335,24 @@ bool readFile(const QString &path, Owner owner, QByteArray *data)
     return true;
 }
 
-void writeFile(const QString &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly)
+void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly)
 {
     // A file the program could not read back is not written.
     if (data.size() > MaxFileSize)
         throwWriteError(path, reasonText(Failure::OverSizeLimit));
-    const QByteArray p = QFile::encodeName(path);
     struct stat st;
-    if (::lstat(p.constData(), &st) != 0) {
+    if (::lstat(path.constData(), &st) != 0) {
         if (errno != ENOENT)
             failWrite(path, errno);
-        replace(path, p, data, nullptr, newFileOwnerOnly ? 0600 : 0666);
+        replace(path, path, data, nullptr, newFileOwnerOnly ? 0600 : 0666);
         return;
     }
 
-    QByteArray target = p;
+    QByteArray target = path;
     if (S_ISLNK(st.st_mode)) {
         if (owner == Owner::CurrentUser && st.st_uid != ::getuid())
             throwWriteError(path, reasonText(Failure::OtherUsersLink));
-        target = resolved(p);
+        target = resolved(path);
         if (::stat(target.constData(), &st) != 0)
             failWrite(path, errno);
         if (owner == Owner::CurrentUser && S_ISREG(st.st_mode) && st.st_uid != ::getuid())
@@ -377,11 +374,10 @@ void writeFile(const QString &path, const QByteArray &data, Owner owner, bool ne
         writeInPlace(path, target, data, owner);
 }
 
-void removeStrayTemporaries(const QString &path)
+void removeStrayTemporaries(const QByteArray &path)
 {
-    const QByteArray p = QFile::encodeName(path);
     struct stat st;
-    const Location where = split(::lstat(p.constData(), &st) == 0 ? resolved(p) : p);
+    const Location where = split(::lstat(path.constData(), &st) == 0 ? resolved(path) : path);
     const QByteArray prefix = where.base + TemporaryMarker;
 
     DIR *dir = ::opendir(where.dir.constData());

@@ -9,6 +9,10 @@
 // Windows has no FIFOs or devices among ordinary names and keeps owners in
 // access lists: the checks here are the type, the size, links and the
 // read-only attribute, and the save is Qt's own.
+//
+// A path comes as text in the ANSI code page, where every byte of a user
+// name is a character of its own; it is read as such (QFile::decodeName) and
+// handed to the wide system calls.
 
 namespace Felles::FileIo {
 
@@ -35,40 +39,42 @@ QString systemReason(DWORD error, const QString &qtText)
     }
 }
 
+QString wide(const QByteArray &path) { return QFile::decodeName(path); }
+
 bool readOnlyAttribute(const QString &path)
 {
     const DWORD attrs = GetFileAttributesW(reinterpret_cast<const wchar_t *>(path.utf16()));
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-void check(const QFileInfo &info, Owner owner, void (*fail)(const QString &, const QString &))
+void check(const QByteArray &path, Owner owner, void (*fail)(const QByteArray &, const QString &))
 {
+    const QFileInfo info(wide(path));
     // Who made a link is not told by the file system here: the per-user
     // file is taken only as a file of its own.
     if (owner == Owner::CurrentUser && (info.isSymLink() || info.isJunction()))
-        fail(info.filePath(), reasonText(Failure::OtherUsersLink));
+        fail(path, reasonText(Failure::OtherUsersLink));
     if (!info.isFile())
-        fail(info.filePath(), reasonText(Failure::NotRegularFile));
+        fail(path, reasonText(Failure::NotRegularFile));
 }
 
 } // namespace
 
-bool exists(const QString &path)
+bool exists(const QByteArray &path)
 {
-    const QFileInfo info(path);
+    const QFileInfo info(wide(path));
     return info.exists() || info.isSymLink();
 }
 
-bool readFile(const QString &path, Owner owner, QByteArray *data)
+bool readFile(const QByteArray &path, Owner owner, QByteArray *data)
 {
     data->clear();
-    const QFileInfo info(path);
     if (!exists(path))
         return false;
-    check(info, owner, throwReadError);
-    if (info.size() > MaxFileSize)
+    check(path, owner, throwReadError);
+    if (QFileInfo(wide(path)).size() > MaxFileSize)
         throwReadError(path, reasonText(Failure::OverSizeLimit));
-    QFile f(path);
+    QFile f(wide(path));
     if (!f.open(QIODevice::ReadOnly))
         throwReadError(path, systemReason(GetLastError(), f.errorString()));
     const QByteArray content = f.read(MaxFileSize + 1);
@@ -80,18 +86,17 @@ bool readFile(const QString &path, Owner owner, QByteArray *data)
     return true;
 }
 
-void writeFile(const QString &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly)
+void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly)
 {
     if (data.size() > MaxFileSize)
         throwWriteError(path, reasonText(Failure::OverSizeLimit));
-    const QFileInfo info(path);
     const bool isNew = !exists(path);
     if (!isNew) {
-        check(info, owner, throwWriteError);
-        if (readOnlyAttribute(path))
+        check(path, owner, throwWriteError);
+        if (readOnlyAttribute(wide(path)))
             throwWriteError(path, reasonText(Failure::ReadOnlyMark));
     }
-    QSaveFile f(path);
+    QSaveFile f(wide(path));
     // A folder that allows no new files still lets a writable file be saved.
     f.setDirectWriteFallback(true);
     if (!f.open(QIODevice::WriteOnly))
@@ -108,7 +113,7 @@ void writeFile(const QString &path, const QByteArray &data, Owner owner, bool ne
         throwWriteError(path, systemReason(GetLastError(), f.errorString()));
 }
 
-void removeStrayTemporaries(const QString &)
+void removeStrayTemporaries(const QByteArray &)
 {
     // Qt's save names its temporary file so that a leftover one cannot be
     // told from a file of the user's own; nothing is removed here.

@@ -2,6 +2,7 @@
 
 #include "settingserror.h"
 
+#include <QFile>
 #include <QList>
 
 #include <optional>
@@ -55,7 +56,7 @@ QByteArray decodeValue(const QByteArray &raw)
 
 } // namespace
 
-IniFile::IniFile(const QString &path, FileIo::Owner owner)
+IniFile::IniFile(const QByteArray &path, FileIo::Owner owner)
     : m_path(path)
     , m_owner(owner)
     , m_ownerOnly(owner == FileIo::Owner::CurrentUser)
@@ -64,6 +65,23 @@ IniFile::IniFile(const QString &path, FileIo::Owner owner)
     QByteArray data;
     FileIo::readFile(path, owner, &data);
     parse(data);
+}
+
+IniFile::IniFile(const QString &path, FileIo::Owner owner)
+    : IniFile(QFile::encodeName(path), owner)
+{
+}
+
+IniFile IniFile::fromText(const QByteArray &text)
+{
+    IniFile file;
+    file.parse(text);
+    return file;
+}
+
+QString IniFile::path() const
+{
+    return PlainText(m_path);
 }
 
 void IniFile::parse(const QByteArray &data)
@@ -206,13 +224,13 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
         throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
-                                .arg(PlainText(section), m_path, nameRule));
+                                .arg(PlainText(section), path(), nameRule));
     if (!canName(key))
         throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
-                                .arg(PlainText(key), PlainText(section), m_path, nameRule));
+                                .arg(PlainText(key), PlainText(section), path(), nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(PlainText(key), PlainText(section), m_path));
+                                .arg(PlainText(key), PlainText(section), path()));
     if (Line *l = find(section, key)) {
         if (l->value != value) {
             l->value = value;
@@ -276,6 +294,8 @@ std::vector<IniFile::Entry> IniFile::entries() const
 
 void IniFile::flush()
 {
+    if (m_path.isEmpty())
+        throw SettingsError(QStringLiteral("Innstillingene hører ikke til noen fil og kan ikke lagres."));
     if (!m_changed && FileIo::exists(m_path))
         return;
     FileIo::writeFile(m_path, serialize(), m_owner, m_ownerOnly);

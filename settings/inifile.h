@@ -27,9 +27,21 @@ public:
     // there but cannot or may not be read (see FileIo::readFile; owner says
     // whose it must be) throws SettingsError. Leftovers of a save of this
     // file that was killed are removed first.
+    //
+    // The path is the system's own bytes (see FileIo), so a name the locale
+    // cannot read still names its own file.
+    explicit IniFile(const QByteArray &path, FileIo::Owner owner = FileIo::Owner::Anyone);
+    // The same for a path held as text, written out with QFile::encodeName.
     explicit IniFile(const QString &path, FileIo::Owner owner = FileIo::Owner::Anyone);
 
-    QString path() const { return m_path; }
+    // An object over text that belongs to no file: nothing is read or
+    // removed, and flush() refuses to write.
+    static IniFile fromText(const QByteArray &text);
+
+    // The path as given.
+    QByteArray nativePath() const { return m_path; }
+    // The path as a message shows it (PlainText).
+    QString path() const;
     FileIo::Owner owner() const { return m_owner; }
 
     QByteArray readString(const QByteArray &section, const QByteArray &key,
@@ -93,6 +105,7 @@ private:
         std::vector<Line> lines;
     };
 
+    IniFile() = default;
     void parse(const QByteArray &data);
     void parseLine(const QByteArray &line);
     const Line *find(const QByteArray &section, const QByteArray &key) const;
@@ -102,7 +115,7 @@ private:
     }
     Section &sectionFor(const QByteArray &section);
 
-    QString m_path;
+    QByteArray m_path;
     std::vector<Section> m_sections;
     QByteArray m_lineEnd = "\n";
     bool m_byteOrderMark = false;
