@@ -21,13 +21,14 @@ struct Target
     QString numeric;     // the address written out, e.g. "127.0.0.1" or "fe80::1%eth0"
 };
 
-// Throws IcmpError for a host that the resolver or the ping program could
-// read as something other than one host: empty, blanks, control characters
-// (a NUL would cut the name short), a leading '-' or '/'. The same on every
-// system, so it lives beside the client.
-void CheckHostName(const QString &host);
+// Checks a host by the rule for server names (servername.h), which the POP3
+// client uses too, and returns the form to resolve: the name, or an IPv6
+// address without brackets. Throws IcmpError for a host that the resolver or
+// the ping program could read as something other than one host. The same on
+// every system, so it lives beside the client.
+QString CheckHostName(const QString &host);
 
-// Resolves a host name or a numeric address that passed CheckHostName to the
+// Resolves a host name or a numeric address that CheckHostName returned to the
 // first address the system offers, within timeoutMs: the resolver's own
 // waits (several seconds per silent name server) are not bounded by it.
 // Throws IcmpError when the host cannot be resolved in that time.

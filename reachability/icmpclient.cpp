@@ -1,6 +1,7 @@
 #include "icmpclient.h"
 
 #include "icmp_platform.h"
+#include "servername.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -48,12 +49,13 @@ IcmpPlatform::Outcome echoWithProgram(const QString &program, const IcmpPlatform
 }
 
 // The host as it can be quoted in a message: control characters (a NUL
-// would end the message early) shown as replacement characters.
+// would end the message early, a C1 control could break the line) shown as
+// replacement characters.
 QString quoted(const QString &host)
 {
     QString shown = host;
     for (QChar &c : shown) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (c.category() == QChar::Other_Control)
             c = QChar::ReplacementCharacter;
     }
     return shown;
@@ -61,15 +63,14 @@ QString quoted(const QString &host)
 
 } // namespace
 
-void IcmpPlatform::CheckHostName(const QString &host)
+QString IcmpPlatform::CheckHostName(const QString &host)
 {
-    if (host.isEmpty())
+    const ServerNameCheck checked = CheckServerName(host);
+    if (checked.fault == ServerNameCheck::Empty)
         throw IcmpError(QStringLiteral("Ingen vert er oppgitt."));
-    bool plausible = !host.startsWith(QLatin1Char('-')) && !host.startsWith(QLatin1Char('/'));
-    for (const QChar c : host)
-        plausible = plausible && c.unicode() >= 0x21 && c.unicode() != 0x7f && !c.isSpace();
-    if (!plausible)
+    if (!checked.accepted())
         throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+    return checked.lookupForm();
 }
 
 IcmpClient::IcmpClient()
@@ -87,8 +88,8 @@ int IcmpClient::Ping()
     QElapsedTimer clock;
     clock.start();
     const int timeoutMs = qMax(1, m_timeoutMs);
-    IcmpPlatform::CheckHostName(m_host);
-    const IcmpPlatform::Target target = IcmpPlatform::Resolve(m_host, timeoutMs);
+    const QString lookupForm = IcmpPlatform::CheckHostName(m_host);
+    const IcmpPlatform::Target target = IcmpPlatform::Resolve(lookupForm, timeoutMs);
 
     IcmpPlatform::Echo echo;
     echo.identifier = m_identifier;

@@ -1,9 +1,10 @@
 #include "pop3client.h"
 
+#include "servername.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -92,69 +93,42 @@ bool isClosedByPeer(long osErrno)
         || code == std::errc::broken_pipe;
 }
 
-bool isHostByte(uchar c)
-{
-    // Letters, digits, '-', '.', '_'; bytes above ASCII belong to an
-    // internationalised name. Anything else could change how the URL is read.
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
-        || c == '.' || c == '_' || c >= 0x80;
-}
-
 } // namespace
 
-// IPv6 literals go in brackets (a zone "%eth0" becomes "%25eth0"); libcurl
-// checks the address itself.
+// The shared rule for server names decides; the messages are the POP3
+// client's. IPv6 literals go in brackets (a zone "%eth0" becomes "%25eth0");
+// libcurl checks the address itself.
 QByteArray Pop3Client::urlHost(const QByteArray &host, QString *why)
 {
-    if (host.isEmpty()) {
+    // The settings store holds the name in the local 8-bit encoding.
+    const ServerNameCheck checked = CheckServerName(QString::fromLocal8Bit(host));
+    switch (checked.fault) {
+    case ServerNameCheck::Accepted:
+        break;
+    case ServerNameCheck::Empty:
         *why = QStringLiteral("Ingen POP3-server er satt opp: servernavnet er tomt.");
         return {};
-    }
-    for (const char c : host) {
-        if (uchar(c) <= 0x20 || c == 0x7f) {
-            *why = QStringLiteral("Servernavnet «%1» inneholder mellomrom eller kontrolltegn og kan ikke brukes.")
-                       .arg(quote(host));
-            return {};
-        }
-    }
-    // No host name begins with '-', and the ping refuses such a name too:
-    // the server field gets one answer.
-    if (host.startsWith('-')) {
+    case ServerNameCheck::BlankOrControl:
+        *why = QStringLiteral("Servernavnet «%1» inneholder mellomrom eller kontrolltegn og kan ikke brukes.")
+                   .arg(quote(host));
+        return {};
+    case ServerNameCheck::LeadingDash:
         *why = QStringLiteral("Servernavnet «%1» kan ikke begynne med «-».").arg(quote(host));
         return {};
+    case ServerNameCheck::NotAnAddress:
+        *why = QStringLiteral("Servernavnet «%1» er verken et vertsnavn eller en IPv6-adresse "
+                              "(porten settes ikke i servernavnet).")
+                   .arg(quote(host));
+        return {};
+    case ServerNameCheck::ForbiddenCharacter:
+        *why = QStringLiteral("Servernavnet «%1» inneholder tegnet «%2», som ikke kan stå i et vertsnavn.")
+                   .arg(quote(host), checked.character);
+        return {};
     }
-    if (host.contains(':')) {
-        QByteArray inner = host;
-        if (inner.startsWith('[') && inner.endsWith(']'))
-            inner = inner.mid(1, inner.size() - 2);
-        QByteArray zone;
-        const qsizetype percent = inner.indexOf('%');
-        if (percent >= 0) {
-            zone = inner.mid(percent + 1);
-            inner.truncate(percent);
-        }
-        // An IPv6 address has at least two colons; "host:port" has one.
-        bool ok = inner.count(':') >= 2 && (percent < 0 || !zone.isEmpty());
-        for (const char c : inner)
-            ok = ok && (std::isxdigit(uchar(c)) || c == ':' || c == '.');
-        for (const char c : zone)
-            ok = ok && (std::isalnum(uchar(c)) || c == '-' || c == '_' || c == '.');
-        if (!ok) {
-            *why = QStringLiteral("Servernavnet «%1» er verken et vertsnavn eller en IPv6-adresse "
-                                  "(porten settes ikke i servernavnet).")
-                       .arg(quote(host));
-            return {};
-        }
-        return '[' + inner + (zone.isEmpty() ? QByteArray() : "%25" + zone) + ']';
-    }
-    for (const char c : host) {
-        if (!isHostByte(uchar(c))) {
-            *why = QStringLiteral("Servernavnet «%1» inneholder tegnet «%2», som ikke kan stå i et vertsnavn.")
-                       .arg(quote(host), QString(QLatin1Char(c)));
-            return {};
-        }
-    }
-    return host;
+    if (!checked.ipv6)
+        return host;
+    const QByteArray zone = checked.zone.isEmpty() ? QByteArray() : "%25" + checked.zone.toLatin1();
+    return '[' + checked.host.toLatin1() + zone + ']';
 }
 
 namespace {

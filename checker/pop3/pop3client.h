@@ -83,7 +83,8 @@ public:
     void setCaFile(const QByteArray &path) { m_caFile = path; }
 
     // The host part of the URL that connect() uses for host, or an empty
-    // result with the reason in *why for a host it refuses.
+    // result with the reason in *why for a host that the rule for server
+    // names (servername.h), which the ping follows too, refuses.
     static QByteArray urlHost(const QByteArray &host, QString *why);
 
     // Parses a STAT reply line ("+OK count size", CRLF allowed). Returns

@@ -81,6 +81,8 @@ private slots:
     void refusedInputNeverConnects();
     void ipv6LiteralGoesInBrackets_data();
     void ipv6LiteralGoesInBrackets();
+    void urlHostForm_data();
+    void urlHostForm();
     void portZeroMeansStandardPort();
     void unresolvableName();
     void silentNameServer();
@@ -316,6 +318,13 @@ void TestPop3Client::refusedInputNeverConnects_data()
     QTest::newRow("space") << QByteArray("127.0.0.1 ") << 0 << u << p << "mellomrom eller kontrolltegn";
     QTest::newRow("line feed") << QByteArray("127.0.0.1\nx") << 0 << u << p << "mellomrom eller kontrolltegn";
     QTest::newRow("NUL") << QByteArray("127.0.0.1\0x", 11) << 0 << u << p << "mellomrom eller kontrolltegn";
+    // Blanks and controls beyond ASCII, which the ping refuses too.
+    QTest::newRow("no-break space") << QByteArray("127.0.0.1\xc2\xa0") << 0 << u << p << "mellomrom eller kontrolltegn";
+    QTest::newRow("C1 control") << QByteArray("127.0.0.1\xc2\x9bx") << 0 << u << p << "mellomrom eller kontrolltegn";
+    QTest::newRow("zero-width space") << QByteArray("127.0.0.1\xe2\x80\x8b") << 0 << u << p
+                                      << "mellomrom eller kontrolltegn";
+    QTest::newRow("bytes that are not text") << QByteArray("127.0.0.\xe6") << 0 << u << p
+                                             << QStringLiteral("tegnet «\ufffd»");
     QTest::newRow("negative port") << QByteArray("127.0.0.1") << -1 << u << p << "Ugyldig portnummer -1";
     QTest::newRow("port too large") << QByteArray("127.0.0.1") << 65536 << u << p << "Ugyldig portnummer 65536";
     QTest::newRow("empty user") << QByteArray("127.0.0.1") << 0 << QByteArray() << p << "brukernavnet er tomt";
@@ -372,6 +381,26 @@ void TestPop3Client::ipv6LiteralGoesInBrackets()
     const QString text = check(client);
     QVERIFY2(text.contains(QLatin1String("POP3-serveren [::1]:1")), qPrintable(text));
     QVERIFY(!client.connected());
+}
+
+void TestPop3Client::urlHostForm_data()
+{
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("url");
+    // A zone's '%' would start an escape in the URL.
+    QTest::newRow("IPv6 with zone") << QByteArray("fe80::1%eth0") << QByteArray("[fe80::1%25eth0]");
+    QTest::newRow("bracketed with zone") << QByteArray("[fe80::1%eth0]") << QByteArray("[fe80::1%25eth0]");
+    QTest::newRow("internationalised name") << QByteArray("bl\xc3\xa5" "b\xc3\xa6r.example.no")
+                                            << QByteArray("bl\xc3\xa5" "b\xc3\xa6r.example.no");
+}
+
+void TestPop3Client::urlHostForm()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, url);
+    QString why;
+    QCOMPARE(Pop3Client::urlHost(host, &why), url);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
 }
 
 void TestPop3Client::portZeroMeansStandardPort()

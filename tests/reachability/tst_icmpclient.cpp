@@ -176,7 +176,7 @@ void TestIcmpClient::eachWayWorksAlone_data()
         const char *name;
     } methods[] = {{IcmpClient::Datagram, "datagram"}, {IcmpClient::Raw, "raw"}, {IcmpClient::Program, "program"}};
     for (const auto &m : methods) {
-        for (const char *host : {"127.0.0.1", "::1", "localhost"})
+        for (const char *host : {"127.0.0.1", "::1", "[::1]", "localhost"})
             QTest::addRow("%s %s", m.name, host) << m.method << QString::fromLatin1(host);
     }
 }
@@ -294,6 +294,12 @@ void TestIcmpClient::failuresSayWhy_data()
                                         << false << QStringList{QStringLiteral("ikke et gyldig vertsnavn")};
     QTest::newRow("reads like an option") << QStringLiteral("-fc9") << IcmpClient::Methods(IcmpClient::Program)
                                           << false << QStringList{QStringLiteral("«-fc9» er ikke et gyldig vertsnavn")};
+    // The rule the POP3 client's server name follows: a C1 control and the
+    // parts of a URL never reach the resolver.
+    QTest::newRow("C1 control") << QStringLiteral("127.0.0.1\u009b") << all << false
+                                << QStringList{QStringLiteral("«127.0.0.1\ufffd» er ikke et gyldig vertsnavn")};
+    QTest::newRow("user part") << QStringLiteral("evil@127.0.0.1") << IcmpClient::Methods(IcmpClient::Program)
+                               << false << QStringList{QStringLiteral("«evil@127.0.0.1» er ikke et gyldig vertsnavn")};
     QTest::newRow("unresolvable name") << QStringLiteral("nosuchhost.invalid") << all << false
                                        << QStringList{QStringLiteral("Finner ikke adressen til nosuchhost.invalid: ")};
     QTest::newRow("every way refused")
