@@ -143,6 +143,35 @@ void checkCredential(const QByteArray &value, const QString &what)
                             .arg(what));
 }
 
+// The system's error number behind libcurl's latest failure; 0 when none.
+long osErrno(CURL *curl)
+{
+    long error = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &error);
+    return error;
+}
+
+// libcurl's own words for a failure: its error buffer, or its text for the code.
+QString curlDetail(const char *errorBuffer, CURLcode result)
+{
+    return errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(result));
+}
+
+// A TLS connection that could not be made: the certificate, the trust store
+// or the handshake.
+QString tlsFailureText(const QString &where, CURLcode result, const QString &detail)
+{
+    switch (result) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("Sertifikatet til POP3-serveren %1 ble ikke godtatt: %2").arg(where, detail);
+    case CURLE_SSL_CACERT_BADFILE:
+        return QStringLiteral("Sertifikatene som POP3-serveren %1 skal kontrolleres mot, kunne ikke leses: %2")
+            .arg(where, detail);
+    default:
+        return QStringLiteral("Kunne ikke opprette en TLS-forbindelse til POP3-serveren %1: %2").arg(where, detail);
+    }
+}
+
 // The POP3 commands libcurl may send while logging in, so that SASL continuation lines (which
 // carry credentials) are never taken for one.
 bool isCommand(const QByteArray &verb)
@@ -338,24 +367,57 @@ void Pop3Client::setTimeouts(std::chrono::milliseconds connect, std::chrono::sec
 void Pop3Client::connect()
 {
     disconnect();
+    startLibcurl();
+    const int port = checkedPort();
+    const QByteArray host = checkedUrlHost();
+    checkAccount();
 
+    std::unique_ptr<Session> session = openSession(host, port);
+    setLoginOptions(*session, host, port);
+    setBoundOptions(*session);
+    logIn(*session);
+    askStat(*session);
+    m_session = std::move(session);
+}
+
+// The checks that come before any traffic, in the order the user reads
+// their answers: libcurl, the port, the server name, the account.
+void Pop3Client::startLibcurl()
+{
     if (globalInit() != CURLE_OK)
         throw Pop3Error(QStringLiteral("POP3-klienten kunne ikke startes: %1")
                             .arg(QString::fromUtf8(curl_easy_strerror(globalInit()))));
+}
 
+int Pop3Client::checkedPort() const
+{
     // A port of 0 is what an absent ServerPort reads as.
     const int port = m_port == 0 ? DefaultPort : m_port;
     if (port < 0 || port > 65535)
         throw Pop3Error(QStringLiteral("Ugyldig portnummer %1 for POP3-serveren.").arg(m_port));
+    return port;
+}
+
+QByteArray Pop3Client::checkedUrlHost() const
+{
     QString why;
     const QByteArray host = urlHost(m_host, &why);
     if (host.isEmpty())
         throw Pop3Error(why);
+    return host;
+}
+
+void Pop3Client::checkAccount() const
+{
     if (m_user.isEmpty())
         throw Pop3Error(QStringLiteral("Ingen POP3-konto er satt opp: brukernavnet er tomt."));
     checkCredential(m_user, QStringLiteral("Brukernavnet"));
     checkCredential(m_password, QStringLiteral("Passordet"));
+}
 
+// A session with its libcurl handles, not yet connected.
+std::unique_ptr<Pop3Client::Session> Pop3Client::openSession(const QByteArray &host, int port) const
+{
     auto session = std::make_unique<Session>();
     Session &s = *session;
     s.tls = port == m_tlsPort;
@@ -366,7 +428,12 @@ void Pop3Client::connect()
     s.waiter = curl_multi_init();
     if (!s.curl || !s.waiter)
         throw Pop3Error(QStringLiteral("POP3-klienten kunne ikke startes (libcurl)."));
+    return session;
+}
 
+// Where to connect, who logs in, and what the callbacks are told.
+void Pop3Client::setLoginOptions(Session &s, const QByteArray &host, int port) const
+{
     const QByteArray url = QByteArray(s.tls ? "pop3s://" : "pop3://") + host + ':' + QByteArray::number(port) + '/';
     CURL *c = s.curl;
     curl_easy_setopt(c, CURLOPT_URL, url.constData());
@@ -385,6 +452,12 @@ void Pop3Client::connect()
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Session::onDebug);
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &s);
+}
+
+// The time bounds, the route and the certificate check.
+void Pop3Client::setBoundOptions(Session &s) const
+{
+    CURL *c = s.curl;
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     // A name lookup that runs out of time is abandoned, not awaited: without
     // this, libcurl waits for the system's resolver however long it takes.
@@ -404,17 +477,19 @@ void Pop3Client::connect()
     } else {
         curl_easy_setopt(c, CURLOPT_USE_SSL, long(CURLUSESSL_NONE));
     }
+}
 
+// libcurl connects, reads the greeting and logs in; the socket it leaves
+// open carries STAT and QUIT.
+void Pop3Client::logIn(Session &s)
+{
     s.started = s.lastRequest = Clock::now();
-    const CURLcode result = curl_easy_perform(c);
+    const CURLcode result = curl_easy_perform(s.curl);
     if (result != CURLE_OK || s.overlong || s.notPop3)
         fail(s, result);
     s.loggedIn = true;
-    if (curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &s.socket) != CURLE_OK || s.socket == CURL_SOCKET_BAD)
+    if (curl_easy_getinfo(s.curl, CURLINFO_ACTIVESOCKET, &s.socket) != CURLE_OK || s.socket == CURL_SOCKET_BAD)
         throw Pop3Error(QStringLiteral("POP3-klienten mistet forbindelsen til %1 etter innloggingen.").arg(s.where));
-
-    askStat(s);
-    m_session = std::move(session);
 }
 
 // STAT within the response time-out and the whole check's bound. A server
@@ -439,13 +514,11 @@ void Pop3Client::askStat(Session &s)
     case Io::Closed:
         throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
     case Io::Failed: {
-        long osErrno = 0;
-        curl_easy_getinfo(s.curl, CURLINFO_OS_ERRNO, &osErrno);
-        if (isClosedByPeer(osErrno))
+        const long error = osErrno(s.curl);
+        if (isClosedByPeer(error))
             throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
         throw Pop3Error(QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt ved STAT: %2")
-                            .arg(s.where, osErrno ? systemReason(osErrno)
-                                                  : QString::fromUtf8(curl_easy_strerror(s.ioError))));
+                            .arg(s.where, error ? systemReason(error) : QString::fromUtf8(curl_easy_strerror(s.ioError))));
     }
     }
 
@@ -521,80 +594,110 @@ QString Pop3Client::timeoutText(const Session &s) const
 
 void Pop3Client::fail(Session &s, int code)
 {
-    const auto result = CURLcode(code);
-    const QString detail = s.error[0] ? QString::fromUtf8(s.error) : QString::fromUtf8(curl_easy_strerror(result));
-    const QString line = quote(s.lastLine);
-    const QByteArray &cmd = s.lastCommand;
-    long osErrno = 0;
-    curl_easy_getinfo(s.curl, CURLINFO_OS_ERRNO, &osErrno);
+    throw Pop3Error(failureText(s, code));
+}
 
-    if (s.overlong) {
-        throw Pop3Error(QStringLiteral("Ugyldig svar fra POP3-serveren %1: en svarlinje er lengre enn %2 byte.")
-                            .arg(s.where)
-                            .arg(LineLimit));
-    }
+// Why the login failed, from libcurl's result and what the callbacks saw.
+QString Pop3Client::failureText(const Session &s, int code) const
+{
+    if (s.overlong)
+        return QStringLiteral("Ugyldig svar fra POP3-serveren %1: en svarlinje er lengre enn %2 byte.")
+            .arg(s.where)
+            .arg(LineLimit);
     if (s.notPop3)
-        throw Pop3Error(QStringLiteral("Tjenesten på %1 er ikke en POP3-server: den hilste med «%2».").arg(s.where, line));
+        return QStringLiteral("Tjenesten på %1 er ikke en POP3-server: den hilste med «%2».").arg(s.where, quote(s.lastLine));
 
+    const auto result = CURLcode(code);
+    const QString detail = curlDetail(s.error, result);
     switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        throw Pop3Error(QStringLiteral("Fant ikke POP3-serveren %1: navnet kunne ikke slås opp.").arg(s.where));
-    case CURLE_COULDNT_CONNECT:
-        throw Pop3Error(QStringLiteral("Kunne ikke koble til POP3-serveren %1: %2.")
-                            .arg(s.where, osErrno ? systemReason(osErrno) : detail));
+        return QStringLiteral("Fant ikke POP3-serveren %1: navnet kunne ikke slås opp.").arg(s.where);
+    case CURLE_COULDNT_CONNECT: {
+        const long error = osErrno(s.curl);
+        return QStringLiteral("Kunne ikke koble til POP3-serveren %1: %2.").arg(s.where, error ? systemReason(error) : detail);
+    }
     case CURLE_OPERATION_TIMEDOUT:
-        throw Pop3Error(timeoutText(s));
+        return timeoutText(s);
     case CURLE_LOGIN_DENIED:
         if (s.lastErrLine.isEmpty())
-            throw Pop3Error(QStringLiteral("Innlogging avvist av POP3-serveren %1.").arg(s.where));
-        throw Pop3Error(QStringLiteral("Innlogging avvist av POP3-serveren %1: %2").arg(s.where, quote(s.lastErrLine)));
+            return QStringLiteral("Innlogging avvist av POP3-serveren %1.").arg(s.where);
+        return QStringLiteral("Innlogging avvist av POP3-serveren %1: %2").arg(s.where, quote(s.lastErrLine));
     case CURLE_PEER_FAILED_VERIFICATION:
-        throw Pop3Error(QStringLiteral("Sertifikatet til POP3-serveren %1 ble ikke godtatt: %2").arg(s.where, detail));
     case CURLE_SSL_CACERT_BADFILE:
-        throw Pop3Error(QStringLiteral("Sertifikatene som POP3-serveren %1 skal kontrolleres mot, kunne ikke leses: %2")
-                            .arg(s.where, detail));
     case CURLE_SSL_CONNECT_ERROR:
-        throw Pop3Error(QStringLiteral("Kunne ikke opprette en TLS-forbindelse til POP3-serveren %1: %2")
-                            .arg(s.where, detail));
+        return tlsFailureText(s.where, result, detail);
     case CURLE_WEIRD_SERVER_REPLY:
-        if (cmd.isEmpty())
-            throw Pop3Error(QStringLiteral("POP3-serveren %1 hilste ikke som forventet: «%2»").arg(s.where, line));
-        throw Pop3Error(QStringLiteral("Uventet svar fra POP3-serveren %1 på %2: «%3»")
-                            .arg(s.where, QString::fromLatin1(cmd), line));
+        if (s.lastCommand.isEmpty())
+            return QStringLiteral("POP3-serveren %1 hilste ikke som forventet: «%2»").arg(s.where, quote(s.lastLine));
+        return QStringLiteral("Uventet svar fra POP3-serveren %1 på %2: «%3»")
+            .arg(s.where, QString::fromLatin1(s.lastCommand), quote(s.lastLine));
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE: {
-        // libcurl reports an orderly close as a failed read, with a stale
-        // errno beside it; a reset or a broken pipe is the server too.
-        const bool closed = isClosedByPeer(osErrno) || osErrno == 0
-            || std::strncmp(s.error, "response reading failed", 23) == 0;
-        const QString command = QString::fromLatin1(cmd);
-        if (closed) {
-            throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen %2.")
-                                .arg(s.where, !cmd.isEmpty() ? QStringLiteral("uten å svare på %1").arg(command)
-                                                  : s.greeted ? QStringLiteral("rett etter hilsenen")
-                                                              : QStringLiteral("før hilsenen")));
-        }
-        throw Pop3Error(QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt %2: %3")
-                            .arg(s.where,
-                                 cmd.isEmpty() ? QStringLiteral("før hilsenen") : QStringLiteral("etter %1").arg(command),
-                                 systemReason(osErrno)));
-    }
+    case CURLE_PARTIAL_FILE:
+        return connectionLostText(s);
     case CURLE_URL_MALFORMAT:
-        throw Pop3Error(QStringLiteral("Servernavnet i %1 er ikke gyldig: %2").arg(s.where, detail));
+        return QStringLiteral("Servernavnet i %1 er ikke gyldig: %2").arg(s.where, detail);
     default:
-        throw Pop3Error(QStringLiteral("POP3-sjekken mot %1 mislyktes: %2").arg(s.where, detail));
+        return QStringLiteral("POP3-sjekken mot %1 mislyktes: %2").arg(s.where, detail);
     }
 }
 
+// The connection ended during the login. libcurl reports an orderly close
+// as a failed read, with a stale errno beside it; a reset or a broken pipe
+// is the server too.
+QString Pop3Client::connectionLostText(const Session &s)
+{
+    const long error = osErrno(s.curl);
+    const bool closed = isClosedByPeer(error) || error == 0 || std::strncmp(s.error, "response reading failed", 23) == 0;
+    const QByteArray &cmd = s.lastCommand;
+    const QString command = QString::fromLatin1(cmd);
+    if (closed) {
+        return QStringLiteral("POP3-serveren %1 lukket forbindelsen %2.")
+            .arg(s.where, !cmd.isEmpty() ? QStringLiteral("uten å svare på %1").arg(command)
+                              : s.greeted ? QStringLiteral("rett etter hilsenen")
+                                          : QStringLiteral("før hilsenen"));
+    }
+    return QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt %2: %3")
+        .arg(s.where, cmd.isEmpty() ? QStringLiteral("før hilsenen") : QStringLiteral("etter %1").arg(command),
+             systemReason(error));
+}
+
+namespace {
+
+// Reads one number of a STAT reply from *pos up to the next space or the
+// end of the line. False, with the reason in *why, for anything else.
+bool readStatNumber(const QByteArray &line, qsizetype *pos, const QString &name, qint64 *value, QString *why)
+{
+    const qsizetype start = *pos;
+    qint64 number = 0;
+    for (; *pos < line.size() && line[*pos] >= '0' && line[*pos] <= '9'; ++*pos) {
+        const int digit = line[*pos] - '0';
+        if (number > (std::numeric_limits<qint64>::max() - digit) / 10) {
+            *why = QStringLiteral("%1 er for stor").arg(name);
+            return false;
+        }
+        number = number * 10 + digit;
+    }
+    const bool ended = *pos == line.size() || line[*pos] == ' ';
+    if (*pos == start || !ended) {
+        *why = *pos == start && ended ? QStringLiteral("%1 mangler").arg(name)
+                                      : QStringLiteral("%1 er ikke et helt tall").arg(name);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+} // namespace
+
 bool Pop3Client::parseStatReply(const QByteArray &reply, qint64 *count, qint64 *size, QString *why)
 {
-    QByteArray line = reply;
-    if (line.size() > LineLimit) {
+    if (reply.size() > LineLimit) {
         *why = QStringLiteral("svarlinjen er lengre enn %1 byte").arg(LineLimit);
         return false;
     }
+    QByteArray line = reply;
     if (line.endsWith('\n'))
         line.chop(1);
     if (line.endsWith('\r'))
@@ -605,37 +708,19 @@ bool Pop3Client::parseStatReply(const QByteArray &reply, qint64 *count, qint64 *
     }
     // "+OK count size", then optionally a space and any text (RFC 1939).
     qsizetype pos = 4;
-    qint64 fields[2] = {0, 0};
-    const char *const names[] = {"antallet meldinger", "størrelsen"};
-    for (int i = 0; i < 2; ++i) {
-        if (i == 1) {
-            if (pos >= line.size() || line[pos] != ' ') {
-                *why = QStringLiteral("%1 mangler").arg(QString::fromUtf8(names[i]));
-                return false;
-            }
-            ++pos;
-        }
-        const qsizetype start = pos;
-        qint64 value = 0;
-        while (pos < line.size() && line[pos] >= '0' && line[pos] <= '9') {
-            const int digit = line[pos] - '0';
-            if (value > (std::numeric_limits<qint64>::max() - digit) / 10) {
-                *why = QStringLiteral("%1 er for stor").arg(QString::fromUtf8(names[i]));
-                return false;
-            }
-            value = value * 10 + digit;
-            ++pos;
-        }
-        const bool ended = pos == line.size() || line[pos] == ' ';
-        if (pos == start || !ended) {
-            *why = pos == start && ended ? QStringLiteral("%1 mangler").arg(QString::fromUtf8(names[i]))
-                                         : QStringLiteral("%1 er ikke et helt tall").arg(QString::fromUtf8(names[i]));
-            return false;
-        }
-        fields[i] = value;
+    qint64 messages = 0;
+    qint64 octets = 0;
+    if (!readStatNumber(line, &pos, QStringLiteral("antallet meldinger"), &messages, why))
+        return false;
+    if (pos >= line.size() || line[pos] != ' ') {
+        *why = QStringLiteral("størrelsen mangler");
+        return false;
     }
-    *count = fields[0];
-    *size = fields[1];
+    ++pos;
+    if (!readStatNumber(line, &pos, QStringLiteral("størrelsen"), &octets, why))
+        return false;
+    *count = messages;
+    *size = octets;
     return true;
 }
 

@@ -94,8 +94,20 @@ public:
 private:
     struct Session;
 
-    [[noreturn]] void fail(Session &session, int code);
+    // The steps of connect(), in order.
+    static void startLibcurl();
+    int checkedPort() const;
+    QByteArray checkedUrlHost() const;
+    void checkAccount() const;
+    std::unique_ptr<Session> openSession(const QByteArray &host, int port) const;
+    void setLoginOptions(Session &session, const QByteArray &host, int port) const;
+    void setBoundOptions(Session &session) const;
+    void logIn(Session &session);
     void askStat(Session &session);
+
+    [[noreturn]] void fail(Session &session, int code);
+    QString failureText(const Session &session, int code) const;
+    static QString connectionLostText(const Session &session);
     void quit(Session &session) noexcept;
     QString timeoutText(const Session &session) const;
 
