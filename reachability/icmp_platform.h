@@ -3,7 +3,8 @@
 // The operating system's side of the ICMP echo client: name resolution, the
 // two kinds of ICMP socket and the syntax of the system's ping program. One
 // file per system implements it (icmp_posix.cpp, icmp_win.cpp); CMake picks
-// the one that is built.
+// the one that is built. Resolve is shared (icmp_lookup.cpp) but for the
+// wait for a name, which each system's file supplies (icmp_lookup.h).
 
 #include <QByteArray>
 #include <QString>

@@ -1,12 +1,13 @@
-// ICMP echo on POSIX systems (Linux in particular): getaddrinfo_a (glibc),
-// datagram and raw ICMP sockets, and the iputils ping program.
+// ICMP echo on POSIX systems (Linux in particular): the wait for a name
+// lookup with getaddrinfo_a (glibc), datagram and raw ICMP sockets, and the
+// iputils ping program.
 
 #include "icmp_platform.h"
 
+#include "icmp_lookup.h"
 #include "icmpclient.h"
 
 #include <QRegularExpression>
-#include <QUrl>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -32,17 +33,6 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-class AddressList
-{
-public:
-    ~AddressList()
-    {
-        if (list)
-            freeaddrinfo(list);
-    }
-    addrinfo *list = nullptr;
-};
-
 class Descriptor
 {
 public:
@@ -59,16 +49,6 @@ public:
     Descriptor &operator=(const Descriptor &) = delete;
     const int fd;
 };
-
-int lookupNumeric(const QByteArray &name, AddressList *out)
-{
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM; // one entry per address
-    hints.ai_flags = AI_NUMERICHOST;
-    return getaddrinfo(name.constData(), nullptr, &hints, &out->list);
-}
 
 // A name lookup with a deadline. getaddrinfo itself has none (a silent name
 // server costs it ten seconds and more); glibc's getaddrinfo_a runs the very
@@ -111,15 +91,13 @@ void freeFinishedLookups()
 
 constexpr int LookupTimedOut = 1 << 30; // no EAI_* code has this value
 
-int lookupName(const QByteArray &name, int timeoutMs, AddressList *out)
+int lookupName(const QByteArray &name, const addrinfo &hints, int timeoutMs, AddressList *out)
 {
     freeFinishedLookups();
 
     auto *lookup = new NameLookup;
     lookup->name = name;
-    std::memset(&lookup->hints, 0, sizeof lookup->hints);
-    lookup->hints.ai_family = AF_UNSPEC;
-    lookup->hints.ai_socktype = SOCK_DGRAM;
+    lookup->hints = hints;
     std::memset(&lookup->request, 0, sizeof lookup->request);
     lookup->request.ar_name = lookup->name.constData();
     lookup->request.ar_request = &lookup->hints;
@@ -301,40 +279,21 @@ Outcome echoThrough(int type, const Target &target, const Echo &echo)
 
 } // namespace
 
-Target Resolve(const QString &host, int timeoutMs)
+void StartSockets()
+{
+    // Nothing to start: the socket calls are the C library's.
+}
+
+LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeoutMs)
 {
     AddressList addresses;
-    int status = lookupNumeric(host.toUtf8(), &addresses);
-    if (status != 0) {
-        // A name: the resolver wants it in ASCII form.
-        const QByteArray ace = QUrl::toAce(host);
-        if (ace.isEmpty() || ace.startsWith('-'))
-            throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(host));
-        status = lookupName(ace, timeoutMs, &addresses);
-    }
-    if (status == LookupTimedOut) {
-        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: navnetjenesten svarte ikke innen %2 sekunder.")
-                            .arg(host, QString::number(timeoutMs / 1000.0, 'g', 2)));
-    }
-    if (status != 0) {
-        const QString reason = status == EAI_SYSTEM ? systemReason(errno)
-                                                    : QString::fromLocal8Bit(gai_strerror(status));
-        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: %2").arg(host, reason));
-    }
-
-    for (const addrinfo *a = addresses.list; a; a = a->ai_next) {
-        if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
-            continue;
-        Target target;
-        target.family = a->ai_family == AF_INET ? Family::V4 : Family::V6;
-        target.sockaddr = QByteArray(reinterpret_cast<const char *>(a->ai_addr), int(a->ai_addrlen));
-        char numeric[NI_MAXHOST];
-        if (getnameinfo(a->ai_addr, a->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST) != 0)
-            continue;
-        target.numeric = QString::fromLatin1(numeric);
-        return target;
-    }
-    throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
+    const int status = lookupName(ace, hints, timeoutMs, &addresses);
+    if (status == 0)
+        return FirstAddress(addresses.list);
+    if (status == LookupTimedOut)
+        return LookupAnswer::timedOut();
+    return LookupAnswer::failed(status == EAI_SYSTEM ? systemReason(errno)
+                                                     : QString::fromLocal8Bit(gai_strerror(status)));
 }
 
 Outcome EchoDatagram(const Target &target, const Echo &echo)

@@ -1,14 +1,15 @@
 // ICMP echo on Windows. Names are looked up with GetAddrInfoExW, which can
-// be given a deadline. The IP Helper API sends echo requests without
-// special rights, so it stands in for the datagram socket; raw sockets are
-// not used here. The system's ping.exe remains the last resort.
+// be given a deadline (the rest of the lookup is icmp_lookup.cpp's). The IP
+// Helper API sends echo requests without special rights, so it stands in for
+// the datagram socket; raw sockets are not used here. The system's ping.exe
+// remains the last resort.
 
 #include "icmp_platform.h"
 
+#include "icmp_lookup.h"
 #include "icmpclient.h"
 
 #include <QRegularExpression>
-#include <QUrl>
 
 // clang-format off
 #include <winsock2.h>
@@ -37,36 +38,6 @@ QString systemReason(DWORD error)
     return reason;
 }
 
-// getaddrinfo needs Winsock started once per process.
-void needWinsock()
-{
-    struct Winsock
-    {
-        Winsock() { started = WSAStartup(MAKEWORD(2, 2), &data) == 0; }
-        ~Winsock()
-        {
-            if (started)
-                WSACleanup();
-        }
-        WSADATA data;
-        bool started = false;
-    };
-    static Winsock winsock;
-    if (!winsock.started)
-        throw IcmpError(QStringLiteral("Winsock kan ikke startes."));
-}
-
-class AddressList
-{
-public:
-    ~AddressList()
-    {
-        if (list)
-            freeaddrinfo(list);
-    }
-    addrinfo *list = nullptr;
-};
-
 class IcmpHandle
 {
 public:
@@ -84,16 +55,6 @@ public:
     const HANDLE handle;
 };
 
-int lookupNumeric(const QByteArray &name, AddressList *out)
-{
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
-    return getaddrinfo(name.constData(), nullptr, &hints, &out->list);
-}
-
 // A name lookup with a deadline. getaddrinfo has none; GetAddrInfoExW
 // (Windows 8 and later) runs the same lookup asynchronously when given an
 // OVERLAPPED, and GetAddrInfoExCancel stops it.
@@ -109,13 +70,14 @@ constexpr int LookupTimedOut = WSAETIMEDOUT;
 // finish on its own rather than freed while the system may write into it.
 constexpr DWORD CancelWaitMs = 1000;
 
-int lookupName(const QByteArray &ace, int timeoutMs, ADDRINFOEXW **out)
+int lookupName(const QByteArray &ace, const addrinfo &common, int timeoutMs, ADDRINFOEXW **out)
 {
     const std::wstring name = QString::fromLatin1(ace).toStdWString();
     ADDRINFOEXW hints;
     std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = common.ai_flags;
+    hints.ai_family = common.ai_family;
+    hints.ai_socktype = common.ai_socktype;
 
     auto *lookup = new NameLookup;
     std::memset(&lookup->overlapped, 0, sizeof lookup->overlapped);
@@ -160,20 +122,6 @@ public:
     ADDRINFOEXW *list = nullptr;
 };
 
-// The first IPv4 or IPv6 address of a lookup's answer.
-bool firstTarget(int family, const sockaddr *address, size_t length, Target *target)
-{
-    if (family != AF_INET && family != AF_INET6)
-        return false;
-    target->family = family == AF_INET ? Family::V4 : Family::V6;
-    target->sockaddr = QByteArray(reinterpret_cast<const char *>(address), int(length));
-    char numeric[NI_MAXHOST];
-    if (getnameinfo(address, socklen_t(length), numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST) != 0)
-        return false;
-    target->numeric = QString::fromLatin1(numeric);
-    return true;
-}
-
 // The request is over but no echo reply came: time-out or an ICMP error.
 bool noReply(DWORD status)
 {
@@ -193,38 +141,34 @@ bool noReply(DWORD status)
 
 } // namespace
 
-Target Resolve(const QString &host, int timeoutMs)
+// getaddrinfo needs Winsock started once per process.
+void StartSockets()
 {
-    needWinsock();
-
-    Target target;
-    AddressList numeric;
-    if (lookupNumeric(host.toUtf8(), &numeric) == 0) {
-        for (const addrinfo *a = numeric.list; a; a = a->ai_next) {
-            if (firstTarget(a->ai_family, a->ai_addr, a->ai_addrlen, &target))
-                return target;
+    struct Winsock
+    {
+        Winsock() { started = WSAStartup(MAKEWORD(2, 2), &data) == 0; }
+        ~Winsock()
+        {
+            if (started)
+                WSACleanup();
         }
-        throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
-    }
+        WSADATA data;
+        bool started = false;
+    };
+    static Winsock winsock;
+    if (!winsock.started)
+        throw IcmpError(QStringLiteral("Winsock kan ikke startes."));
+}
 
-    const QByteArray ace = QUrl::toAce(host);
-    if (ace.isEmpty() || ace.startsWith('-'))
-        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(host));
+LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeoutMs)
+{
     AddressListEx addresses;
-    const int status = lookupName(ace, timeoutMs, &addresses.list);
-    if (status == LookupTimedOut) {
-        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: navnetjenesten svarte ikke innen %2 sekunder.")
-                            .arg(host, QString::number(timeoutMs / 1000.0, 'g', 2)));
-    }
-    if (status != 0) {
-        throw IcmpError(QStringLiteral("Finner ikke adressen til %1: %2")
-                            .arg(host, systemReason(DWORD(status))));
-    }
-    for (const ADDRINFOEXW *a = addresses.list; a; a = a->ai_next) {
-        if (firstTarget(a->ai_family, a->ai_addr, a->ai_addrlen, &target))
-            return target;
-    }
-    throw IcmpError(QStringLiteral("Finner ingen IP-adresse for %1.").arg(host));
+    const int status = lookupName(ace, hints, timeoutMs, &addresses.list);
+    if (status == 0)
+        return FirstAddress(addresses.list);
+    if (status == LookupTimedOut)
+        return LookupAnswer::timedOut();
+    return LookupAnswer::failed(systemReason(DWORD(status)));
 }
 
 Outcome EchoDatagram(const Target &target, const Echo &echo)
