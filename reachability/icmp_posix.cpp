@@ -193,88 +193,112 @@ QByteArray echoRequest(Family family, const Echo &echo)
     return packet;
 }
 
-Outcome echoThrough(int type, const Target &target, const Echo &echo)
+void sendRequest(int fd, const Target &target, const Echo &echo)
+{
+    const QByteArray request = echoRequest(target.family, echo);
+    if (::sendto(fd, request.constData(), size_t(request.size()), 0,
+                 reinterpret_cast<const sockaddr *>(target.sockaddr.constData()), socklen_t(target.sockaddr.size()))
+        < 0) {
+        throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, systemReason(errno)));
+    }
+}
+
+// Waits up to ms for something to read; false when nothing came in time or
+// a signal ended the wait.
+bool readable(int fd, int ms, const Target &target)
+{
+    pollfd ready = {fd, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, ms);
+    if (polled < 0 && errno != EINTR)
+        throw IcmpError(QStringLiteral("Venter på svar fra %1: %2").arg(target.numeric, systemReason(errno)));
+    return polled > 0;
+}
+
+// After a failed receive: true to read again, false when the network
+// answered that the host cannot be reached (no reply). Throws otherwise.
+bool receiveAgain(int error, const Target &target)
+{
+    if (error == EINTR || error == EAGAIN || error == EWOULDBLOCK)
+        return true;
+    if (error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN || error == ECONNREFUSED)
+        return false;
+    throw IcmpError(QStringLiteral("Venter på svar fra %1: %2").arg(target.numeric, systemReason(error)));
+}
+
+// The size of the echo reply to this request in what the socket received,
+// or 0 when it is anything else.
+int replySize(const unsigned char *buffer, size_t length, bool raw, const sockaddr_storage &from,
+              const Target &target, const Echo &echo)
 {
     const bool v4 = target.family == Family::V4;
-    const bool raw = type == SOCK_RAW;
-    const int domain = v4 ? AF_INET : AF_INET6;
-    const int protocol = v4 ? int(IPPROTO_ICMP) : int(IPPROTO_ICMPV6);
-    const Descriptor socket(::socket(domain, type | SOCK_CLOEXEC, protocol));
-    if (socket.fd < 0) {
-        Outcome refused;
-        refused.reason = systemReason(errno);
-        return refused;
+    const unsigned char *icmp = buffer;
+    // Raw IPv4 sockets hand over the IP header too.
+    if (raw && v4) {
+        if (length < 20)
+            return 0;
+        const size_t headerLength = size_t(buffer[0] & 0x0f) * 4;
+        if (headerLength < 20 || length < headerLength)
+            return 0;
+        icmp += headerLength;
+        length -= headerLength;
     }
+    if (length < 8)
+        return 0;
+    // A raw socket sees every ICMP message of the host: our own request on
+    // loopback, errors, other programs' pings. Only the echo reply to this
+    // request counts. Datagram sockets get replies to their own identifier
+    // only, which the kernel chose.
+    const unsigned char replyType = v4 ? (unsigned char)ICMP_ECHOREPLY : (unsigned char)ICMP6_ECHO_REPLY;
+    if (icmp[0] != replyType || icmp[1] != 0)
+        return 0;
+    if (raw && readBig16(icmp + 4) != echo.identifier)
+        return 0;
+    if (readBig16(icmp + 6) != echo.sequence || !sameAddress(from, target))
+        return 0;
+    return int(length);
+}
 
-    const QByteArray request = echoRequest(target.family, echo);
-    if (::sendto(socket.fd, request.constData(), size_t(request.size()), 0,
-                 reinterpret_cast<const sockaddr *>(target.sockaddr.constData()),
-                 socklen_t(target.sockaddr.size()))
-        < 0) {
-        throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2")
-                            .arg(target.numeric, systemReason(errno)));
-    }
-
-    Outcome outcome;
-    outcome.usable = true;
+// Reads what comes until the reply to this request or the deadline: the
+// reply's size, or 0 when none came.
+int awaitReply(int fd, bool raw, const Target &target, const Echo &echo)
+{
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(echo.timeoutMs);
     unsigned char buffer[65536];
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return outcome;
-        pollfd ready = {socket.fd, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, int(left));
-        if (polled < 0 && errno != EINTR)
-            throw IcmpError(QStringLiteral("Venter på svar fra %1: %2").arg(target.numeric, systemReason(errno)));
-        if (polled <= 0)
+            return 0;
+        if (!readable(fd, int(left), target))
             continue;
-
         sockaddr_storage from;
         socklen_t fromLength = sizeof from;
-        const ssize_t received = ::recvfrom(socket.fd, buffer, sizeof buffer, MSG_DONTWAIT,
+        const ssize_t received = ::recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT,
                                             reinterpret_cast<sockaddr *>(&from), &fromLength);
-        if (received < 0) {
-            const int error = errno;
-            if (error == EINTR || error == EAGAIN || error == EWOULDBLOCK)
-                continue;
-            // The network's own answer that the host cannot be reached: no reply.
-            if (error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN
-                || error == ECONNREFUSED)
-                return outcome;
-            throw IcmpError(QStringLiteral("Venter på svar fra %1: %2").arg(target.numeric, systemReason(error)));
-        }
+        if (received < 0 && receiveAgain(errno, target))
+            continue;
+        if (received < 0)
+            return 0;
+        const int bytes = replySize(buffer, size_t(received), raw, from, target, echo);
+        if (bytes > 0)
+            return bytes;
+    }
+}
 
-        const unsigned char *icmp = buffer;
-        size_t length = size_t(received);
-        // Raw IPv4 sockets hand over the IP header too.
-        if (raw && v4) {
-            if (length < 20)
-                continue;
-            const size_t headerLength = size_t(buffer[0] & 0x0f) * 4;
-            if (headerLength < 20 || length < headerLength)
-                continue;
-            icmp += headerLength;
-            length -= headerLength;
-        }
-        if (length < 8)
-            continue;
-        // A raw socket sees every ICMP message of the host: our own request
-        // on loopback, errors, other programs' pings. Only the echo reply to
-        // this request counts. Datagram sockets get replies to their own
-        // identifier only, which the kernel chose.
-        const unsigned char replyType = v4 ? (unsigned char)ICMP_ECHOREPLY : (unsigned char)ICMP6_ECHO_REPLY;
-        if (icmp[0] != replyType || icmp[1] != 0)
-            continue;
-        if (raw && readBig16(icmp + 4) != echo.identifier)
-            continue;
-        if (readBig16(icmp + 6) != echo.sequence || !sameAddress(from, target))
-            continue;
-        outcome.bytes = int(length);
+Outcome echoThrough(int type, const Target &target, const Echo &echo)
+{
+    const bool v4 = target.family == Family::V4;
+    const int protocol = v4 ? int(IPPROTO_ICMP) : int(IPPROTO_ICMPV6);
+    const Descriptor socket(::socket(v4 ? AF_INET : AF_INET6, type | SOCK_CLOEXEC, protocol));
+    Outcome outcome;
+    if (socket.fd < 0) {
+        outcome.reason = systemReason(errno);
         return outcome;
     }
+    sendRequest(socket.fd, target, echo);
+    outcome.usable = true;
+    outcome.bytes = awaitReply(socket.fd, type == SOCK_RAW, target, echo);
+    return outcome;
 }
 
 } // namespace
