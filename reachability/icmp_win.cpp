@@ -18,9 +18,18 @@
 #include <icmpapi.h>
 // clang-format on
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
+
+// Windows 8's cancellable lookup. MinGW-w64's ws2tcpip.h (10.0) does not
+// declare these two, though its import library has them; the declarations
+// are the Windows SDK's own, so a header that has them agrees.
+extern "C" {
+WINSOCK_API_LINKAGE INT WSAAPI GetAddrInfoExCancel(LPHANDLE lpHandle);
+WINSOCK_API_LINKAGE INT WSAAPI GetAddrInfoExOverlappedResult(LPOVERLAPPED lpOverlapped);
+}
 
 namespace IcmpPlatform {
 
@@ -37,6 +46,19 @@ QString systemReason(DWORD error)
     LocalFree(text);
     return reason;
 }
+
+// The ICMPv6 echo reply as Icmp6SendEcho2 writes it (ICMPV6_ECHO_REPLY):
+// the replying address as a packed IPV6_ADDRESS_EX, then the status.
+// MinGW-w64's headers lack the type, and lay the address out unpacked, so
+// the reply is spelt out here; only its status is read.
+struct Icmp6EchoReply
+{
+    unsigned char address[26];
+    ULONG Status;
+    unsigned int RoundTripTime;
+};
+static_assert(offsetof(Icmp6EchoReply, Status) == 28 && sizeof(Icmp6EchoReply) == 36,
+              "the layout of Windows' ICMPV6_ECHO_REPLY");
 
 class IcmpHandle
 {
@@ -186,7 +208,7 @@ Outcome EchoDatagram(const Target &target, const Echo &echo)
         data[i] = (unsigned char)i;
     // Room for the reply, its data, an ICMP error and the status block the
     // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
-    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(ICMPV6_ECHO_REPLY) + data.size()
+    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size()
                                      + 8 + 2 * sizeof(void *) + 64);
     const DWORD timeout = DWORD(echo.timeoutMs);
 
@@ -221,7 +243,7 @@ Outcome EchoDatagram(const Target &target, const Echo &echo)
         if (answer->Status == IP_SUCCESS)
             outcome.bytes = 8 + int(answer->DataSize);
     } else {
-        const auto *answer = reinterpret_cast<const ICMPV6_ECHO_REPLY *>(reply.data());
+        const auto *answer = reinterpret_cast<const Icmp6EchoReply *>(reply.data());
         if (answer->Status == IP_SUCCESS)
             outcome.bytes = 8 + echo.dataSize;
     }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Korvelin and runs the whole test suite:
-# once as built, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, compiles the Windows files with MinGW-w64, builds
+# Korvelin and runs the whole test suite: once as built, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
+# The Windows files, which no build here compiles: syntax and types only.
+scripts/check-windows.sh
 jobs=$(nproc)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
