@@ -36,8 +36,8 @@ QString systemReason(int error)
 class Descriptor
 {
 public:
-    explicit Descriptor(int fd)
-        : fd(fd)
+    explicit Descriptor(int descriptor)
+        : fd(descriptor)
     {
     }
     ~Descriptor()
