@@ -8,7 +8,7 @@
 #include "shape.h"
 #include "signals.h"
 #include "sjekk.h"
-#include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QImage>
 #include <QLabel>
@@ -224,24 +224,32 @@ class TestSjekkFormX11 : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
     void inputDuringACheck_data();
     void inputDuringACheck();
     void answerOnScreenBeforeQuit();
 
 private:
-    QStringList m_reports;
+    std::optional<WindowFixture> fx;
 };
 
 void TestSjekkFormX11::initTestCase()
 {
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    Gui::SetErrorHandler([this](const QString &text) { m_reports << text; });
+}
+
+void TestSjekkFormX11::init()
+{
+    fx.emplace();
+    QVERIFY(fx->isValid());
 }
 
 void TestSjekkFormX11::cleanup()
 {
-    QCOMPARE(m_reports, QStringList());
+    const QStringList reports = fx->reports;
+    fx.reset();
+    QCOMPARE(reports, QStringList());
 }
 
 void TestSjekkFormX11::inputDuringACheck_data()
@@ -261,7 +269,6 @@ void TestSjekkFormX11::inputDuringACheck()
 {
     QFETCH(QString, meanwhile);
     QFETCH(bool, programEnds);
-    StoreFixture store("kari");
     HookedPop3Server server;
     savePop3Settings(server.port());
     WatchedForm form;
@@ -312,7 +319,6 @@ void TestSjekkFormX11::inputDuringACheck()
 // answer must be on screen during that wait, not after it.
 void TestSjekkFormX11::answerOnScreenBeforeQuit()
 {
-    StoreFixture store("kari");
     HookedPop3Server server;
     savePop3Settings(server.port());
     TSjekkForm form;
