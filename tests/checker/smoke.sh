@@ -6,6 +6,7 @@
 set -euo pipefail
 program=$1
 shots=${2:-}
+request_close=$(dirname "$0")/../common/request-close.py
 work=$(mktemp -d)
 xvfb_pid=
 app_pid=
@@ -73,20 +74,8 @@ if [[ -n "$shots" ]]; then
   import -silent -window root -crop 215x62+294+273 +repage "$shots/checker.png"
 fi
 
-# A desktop's close request: WM_DELETE_WINDOW through WM_PROTOCOLS.
-close_window() {
-/usr/bin/python3 - "$1" <<'PY'
-import sys
-from Xlib import X, display, protocol
-d = display.Display()
-w = d.create_resource_object('window', int(sys.argv[1]))
-protocols = d.intern_atom('WM_PROTOCOLS')
-delete = d.intern_atom('WM_DELETE_WINDOW')
-ev = protocol.event.ClientMessage(window=w, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-w.send_event(ev, event_mask=X.NoEventMask)
-d.flush()
-PY
-}
+# A desktop's close request.
+close_window() { /usr/bin/python3 "$request_close" "$1"; }
 
 # A right-button press on the blue bar opens the settings window; closing
 # it leaves the checker running.
