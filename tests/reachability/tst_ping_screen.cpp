@@ -1,5 +1,5 @@
 // The ping window as the user sees it: the real settings window and the
-// real ping window on an X server of their own (on-xvfb.sh), with no window
+// real ping window on an X server of their own (with-xvfb.sh), with no window
 // manager. What is on screen is read back from the X server: during the
 // ping by the stand-in ping program itself, while the window waits for it;
 // afterwards by the test. Keys are typed through the X server, so they reach
@@ -109,7 +109,7 @@ void TestPingScreen::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     KORVELIN_SKIP_WITHOUT_PRIVATE_NETWORK();
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        QSKIP("needs an X server: run through on-xvfb.sh");
+        QSKIP("needs an X server: run through with-xvfb.sh");
     QString why;
     QVERIFY2(TestNet::AddTestAddresses(&why), qPrintable(why));
 
