@@ -8,6 +8,9 @@
 
 namespace TestSupport {
 
+namespace {
+
+// Installs a fake identity for the given user and returns it (owned by the store).
 FakeIdentity *useIdentity(const QByteArray &user, const QByteArray &domain)
 {
     auto fake = std::make_unique<FakeIdentity>();
@@ -17,6 +20,8 @@ FakeIdentity *useIdentity(const QByteArray &user, const QByteArray &domain)
     Felles::SetIdentitySource(std::move(fake));
     return raw;
 }
+
+} // namespace
 
 StoreFixture::StoreFixture(const QByteArray &user, const QByteArray &domain)
     : StoreFixture([&] {

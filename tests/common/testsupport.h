@@ -48,9 +48,6 @@ struct FakeIdentity : Felles::IdentitySource
     }
 };
 
-// Installs a fake identity for the given user and returns it (owned by the store).
-FakeIdentity *useIdentity(const QByteArray &user, const QByteArray &domain = QByteArray());
-
 // Where start-up finds the shared file.
 enum class SharedFile {
     InWorkFolder, // an empty ./KORVELIN.INI
