@@ -79,7 +79,8 @@ public:
     StoreFixture(const StoreFixture &) = delete;
     StoreFixture &operator=(const StoreFixture &) = delete;
 
-    // Whether the folder and the shared file could be made.
+    // Whether the folder and the files asked for could be made, and the
+    // process moved into it.
     bool isValid() const { return m_valid; }
     // The temporary folder, and a path inside it (with SharedFile::InEtc the
     // process works in its run/, and the configuration folder is its etc/).
