@@ -12,15 +12,11 @@
 
 #include "dovecotfixture.h"
 
-#include "felles.h"
-#include "testsupport.h"
 #include "gui.h"
-#include "schema.h"
-#include "scramble.h"
 #include "shape.h"
 #include "sjekk.h"
+#include "windowfixture.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
@@ -162,28 +158,15 @@ int run(int iterations)
     }
     const QString expected = QStringLiteral("%1 bytes i 3 meldinger").arg(size);
 
-    // The program's settings, as its start-up finds them.
-    QTemporaryDir configDir;
-    const QString oldCurrent = QDir::currentPath();
-    QFile shared(configDir.filePath(QStringLiteral("KORVELIN.INI")));
-    if (!shared.open(QIODevice::WriteOnly))
+    // The program's settings, as its start-up finds them; error reports
+    // are collected in settings.reports.
+    TestSupport::StoreOptions options;
+    options.user = User;
+    WindowFixture settings(options);
+    if (!settings.isValid())
         return 1;
-    shared.close();
-    QDir::setCurrent(configDir.path());
-    TestSupport::useIdentity("bench");
-    Felles::Initialize();
-    {
-        namespace P = Felles::Schema::Pop3;
-        Felles::UseUserSettings();
-        Felles::SettingsFile->writeString(P::ServerName.section, P::ServerName.key, "127.0.0.1");
-        Felles::SettingsFile->writeInteger(P::ServerPort.section, P::ServerPort.key, server->port());
-        Felles::SettingsFile->writeString(P::ServerUser.section, P::ServerUser.key, User);
-        Felles::SettingsFile->writeString(P::ServerPassword.section, P::ServerPassword.key,
-                                          Felles::ScramblePassword(Password));
-        Felles::UseSharedSettings();
-    }
-    QStringList errors;
-    Gui::SetErrorHandler([&errors](const QString &text) { errors << text; });
+    TestSupport::savePop3Settings("127.0.0.1", server->port(), User, Password);
+    const QStringList &errors = settings.reports;
 
     TSjekkForm window;
     window.show(); // loads the POP3 settings
@@ -233,10 +216,6 @@ int run(int iterations)
         }
     }
 
-    Gui::SetErrorHandler({});
-    Felles::Finalize();
-    Felles::SetIdentitySource(nullptr);
-    QDir::setCurrent(oldCurrent);
     if (!ok)
         return 1;
 

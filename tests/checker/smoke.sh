@@ -1,28 +1,23 @@
 #!/usr/bin/env bash
-# Starts the real program on its own X server in a fresh folder holding an
-# empty KORVELIN.INI, checks the window on screen, closes it the way a
-# desktop does, and checks what it left in the settings file.
-# Usage: smoke.sh PROGRAM [SCREENSHOT_DIR]
+# Starts the real program on an X server of its own (run it under
+# with-xvfb.sh) in a fresh folder holding an empty KORVELIN.INI, checks the
+# window on screen, closes it the way a desktop does, and checks what it left
+# in the settings file.
+# Usage: with-xvfb.sh smoke.sh PROGRAM [SCREENSHOT_DIR]
 set -euo pipefail
 program=$1
 shots=${2:-}
+request_close=$(dirname "$0")/../common/request-close.py
 work=$(mktemp -d)
-xvfb_pid=
 app_pid=
 cleanup() {
-  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ -n "$app_pid" ]]; then kill "$app_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+[[ -n "${DISPLAY:-}" ]] || fail "no X server: run it under with-xvfb.sh"
 
 mkdir "$work/conf"
 : >"$work/conf/KORVELIN.INI"
@@ -73,20 +68,8 @@ if [[ -n "$shots" ]]; then
   import -silent -window root -crop 215x62+294+273 +repage "$shots/checker.png"
 fi
 
-# A desktop's close request: WM_DELETE_WINDOW through WM_PROTOCOLS.
-close_window() {
-/usr/bin/python3 - "$1" <<'PY'
-import sys
-from Xlib import X, display, protocol
-d = display.Display()
-w = d.create_resource_object('window', int(sys.argv[1]))
-protocols = d.intern_atom('WM_PROTOCOLS')
-delete = d.intern_atom('WM_DELETE_WINDOW')
-ev = protocol.event.ClientMessage(window=w, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-w.send_event(ev, event_mask=X.NoEventMask)
-d.flush()
-PY
-}
+# A desktop's close request.
+close_window() { /usr/bin/python3 "$request_close" "$1"; }
 
 # A right-button press on the blue bar opens the settings window; closing
 # it leaves the checker running.

@@ -10,15 +10,13 @@
 #include "setup.h"
 #include "shape.h"
 #include "sjekk.h"
-#include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
 #include <stdexcept>
 
 using namespace TestSupport;
@@ -31,23 +29,6 @@ enum class Failure {
     ReloadAfterSettings,   // the blue bar: the reload after the settings window fails
     SaveWithLineBreak,     // the settings window's OK, a value the file cannot hold
 };
-
-// Runs action on the modal window from inside its event loop, once it is up.
-void whenModal(const std::function<void(QWidget *)> &action, int triesLeft = 1000)
-{
-    QTimer::singleShot(0, [action, triesLeft] {
-        if (QWidget *window = QApplication::activeModalWidget())
-            action(window);
-        else if (triesLeft > 0)
-            whenModal(action, triesLeft - 1);
-    });
-}
-
-void press(QWidget *form, const char *shape)
-{
-    auto *target = form->findChild<Gui::Shape *>(QString::fromLatin1(shape));
-    QTest::mousePress(target, Qt::LeftButton, {}, target->rect().center());
-}
 
 // The per-user file made unusable: a folder where the file should be.
 void spoilUserFile(const StoreFixture &store)
@@ -74,22 +55,18 @@ private slots:
     void reportShowsTheUsersText();
 
 private:
-    std::unique_ptr<StoreFixture> m_store;
-    QStringList m_reports;
+    std::optional<WindowFixture> fx;
 };
 
 void TestHandlerErrors::init()
 {
-    m_store = std::make_unique<StoreFixture>("kari");
-    m_reports.clear();
-    Gui::SetErrorHandler([this](const QString &text) { m_reports << text; });
+    fx.emplace();
+    QVERIFY(fx->isValid());
 }
 
 void TestHandlerErrors::cleanup()
 {
-    delete fmSetup.data();
-    Gui::SetErrorHandler({});
-    m_store.reset();
+    fx.reset(); // deletes every window, the settings window too
 }
 
 void TestHandlerErrors::reportedWhereTheyArise_data()
@@ -108,23 +85,23 @@ void TestHandlerErrors::reportedWhereTheyArise()
     QFETCH(QString, reported);
 
     if (failure == Failure::ShowWithBadUserFile)
-        spoilUserFile(*m_store);
+        spoilUserFile(*fx);
     TSjekkForm form;
     form.show();
 
     switch (failure) {
     case Failure::CheckWithoutServer:
-        press(&form, "Shape1");
+        pressShape(&form, "Shape1");
         break;
     case Failure::ShowWithBadUserFile:
         break;
     case Failure::ReloadAfterSettings: {
         bool closed = false;
         whenModal([&](QWidget *window) {
-            spoilUserFile(*m_store);
+            spoilUserFile(*fx);
             closed = window->close();
         });
-        press(&form, "Shape2");
+        pressShape(&form, "Shape2");
         QVERIFY(closed);
         break;
     }
@@ -138,8 +115,8 @@ void TestHandlerErrors::reportedWhereTheyArise()
     }
     }
 
-    QCOMPARE(m_reports.size(), 1);
-    QVERIFY2(m_reports[0].contains(reported), qPrintable(m_reports[0]));
+    QCOMPARE(fx->reports.size(), 1);
+    QVERIFY2(fx->reports[0].contains(reported), qPrintable(fx->reports[0]));
     // The handler's bracket is closed however it failed.
     QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
@@ -162,7 +139,7 @@ void TestHandlerErrors::reportShowsTheUsersText()
     QFETCH(std::exception_ptr, error);
     QFETCH(QString, shown);
     Gui::Guarded([&] { std::rethrow_exception(error); });
-    QCOMPARE(m_reports, QStringList{shown});
+    QCOMPARE(fx->reports, QStringList{shown});
 }
 
 

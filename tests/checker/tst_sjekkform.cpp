@@ -1,7 +1,7 @@
 #include "gui.h"
 #include "shape.h"
 #include "sjekk.h"
-#include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QLabel>
 #include <QAbstractButton>
@@ -11,8 +11,6 @@
 #include <QTimer>
 
 #include <stdexcept>
-
-using namespace TestSupport;
 
 namespace {
 
@@ -53,21 +51,18 @@ private slots:
     void boxOpenedWhileBusyTakesInput();
 
 private:
-    std::unique_ptr<StoreFixture> m_store;
-    QStringList m_reports;
+    std::optional<WindowFixture> fx;
 };
 
 void TestSjekkForm::init()
 {
-    m_store = std::make_unique<StoreFixture>("kari");
-    m_reports.clear();
-    Gui::SetErrorHandler([this](const QString &text) { m_reports << text; });
+    fx.emplace();
+    QVERIFY(fx->isValid());
 }
 
 void TestSjekkForm::cleanup()
 {
-    Gui::SetErrorHandler({});
-    m_store.reset();
+    fx.reset();
 }
 
 void TestSjekkForm::layout()
@@ -162,8 +157,8 @@ void TestSjekkForm::statusLineShowsItsWholeText()
 
 void TestSjekkForm::showLoadsPopSettings()
 {
-    writeAll(m_store->file("KARI.INI"),
-             "[Pop3]\nServerName=127.0.0.1\nServerPort=1110\nServerUser=kari\nServerPassword=zbdf2\n");
+    QVERIFY(fx->writeFile("KARI.INI",
+                          "[Pop3]\nServerName=127.0.0.1\nServerPort=1110\nServerUser=kari\nServerPassword=zbdf2\n"));
     TSjekkForm form;
     form.show();
     QCOMPARE(form.pop3.host(), QByteArray("127.0.0.1"));
@@ -193,13 +188,13 @@ void TestSjekkForm::handlerErrorsAreReportedAndTheLoopGoesOn()
     loop.exec();
     QVERIFY(ranAfter);
     QCOMPARE(form.checks, 1);
-    QCOMPARE(m_reports, QStringList{QStringLiteral("Kunne ikke koble til POP3-serveren")});
+    QCOMPARE(fx->reports, QStringList{QStringLiteral("Kunne ikke koble til POP3-serveren")});
     QCOMPARE(status->text(), QStringLiteral("Ingenting har hendt."));
 
     // The window still takes presses.
     QTest::mousePress(form.windowHandle(), Qt::LeftButton, {}, QPoint(24, 16));
     QCOMPARE(form.checks, 2);
-    QCOMPARE(m_reports.size(), 2);
+    QCOMPARE(fx->reports.size(), 2);
 }
 
 void TestSjekkForm::defaultReportIsAMessageBox()
@@ -224,32 +219,18 @@ void TestSjekkForm::boxOpenedWhileBusyTakesInput()
 {
     Gui::SetErrorHandler({});
     bool closedByClick = false;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answer.stop();
+    whenModal<QMessageBox>([&](QMessageBox *box) {
         QAbstractButton *ok = box->button(QMessageBox::Ok);
         QTest::mouseClick(ok, Qt::LeftButton, {}, ok->rect().center());
         closedByClick = !box->isVisible();
         if (!closedByClick)
             box->reject();
     });
-    answer.start(20);
     const bool ran = Gui::RunBlocking([] { Gui::ReportError(QStringLiteral("Tidsavbrudd")); });
     QVERIFY(ran);
     QVERIFY(closedByClick);
     QVERIFY(!Gui::IsBusy());
 }
 
-int main(int argc, char **argv)
-{
-    // The error report lives in the application object, which QTEST_MAIN
-    // would replace with a plain QApplication.
-    Gui::Application app(argc, argv);
-    TestSjekkForm test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+KORVELIN_GUI_TEST_MAIN(TestSjekkForm)
 #include "tst_sjekkform.moc"

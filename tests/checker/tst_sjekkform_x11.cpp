@@ -2,13 +2,13 @@
 // user does while a check freezes the window, and what the screen shows
 // while the server takes its time.
 
+#include "fakepop3server.h"
+
 #include "gui.h"
-#include "schema.h"
-#include "scramble.h"
 #include "shape.h"
 #include "signals.h"
 #include "sjekk.h"
-#include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QImage>
 #include <QLabel>
@@ -16,12 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,128 +64,38 @@ void pressAt(const QPoint &p, int times)
                 QString::number(times), "--delay", "120", "1"});
 }
 
-// A desktop's close request: WM_DELETE_WINDOW through WM_PROTOCOLS.
+// A desktop's close request.
 void requestClose(WId window)
 {
-    static const char script[] = R"(
-import sys
-from Xlib import X, display, protocol
-d = display.Display()
-w = d.create_resource_object('window', int(sys.argv[1]))
-protocols = d.intern_atom('WM_PROTOCOLS')
-delete = d.intern_atom('WM_DELETE_WINDOW')
-ev = protocol.event.ClientMessage(window=w, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-w.send_event(ev, event_mask=X.NoEventMask)
-d.flush()
-)";
-    if (runProgram({"/usr/bin/python3", "-c", script, QString::number(window)}) != 0)
+    if (runProgram({"/usr/bin/python3", REQUEST_CLOSE, QString::number(window)}) != 0)
         qWarning("the close request could not be sent");
 }
 
-// A POP3 server on its own thread that runs a hook when STAT or QUIT
-// arrives, while the client waits for the answer and the window is frozen,
-// and that may leave QUIT unanswered. It counts logins.
-class HookedPop3Server
+// How often a command reached the server.
+int count(const FakePop3Server &server, const QByteArray &verb)
 {
-public:
-    std::function<void()> onStat;
-    std::function<void()> onQuit;
-    bool answerQuit = true;
+    int n = 0;
+    for (const QByteArray &line : server.received().split('\n'))
+        n += line.split(' ').value(0).trimmed().toUpper() == verb;
+    return n;
+}
 
-    HookedPop3Server()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
-            || ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&a), &length) != 0)
-            qFatal("cannot listen on 127.0.0.1");
-        m_port = ntohs(a.sin_port);
-    }
-    ~HookedPop3Server()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        ::close(m_listener);
-    }
-    void start()
-    {
-        m_thread = std::thread([this] { run(); });
-    }
-    quint16 port() const { return m_port; }
-    int logins() const { return m_logins; }
-    int quits() const { return m_quits; }
+// The server's answers; onCommand runs while the window is frozen waiting
+// for them.
+FakePop3Server::Script threeMessages(std::function<void(const QByteArray &verb)> onCommand)
+{
+    FakePop3Server::Script script;
+    script.statReply = "+OK 3 228\r\n";
+    script.onCommand = std::move(onCommand);
+    return script;
+}
 
-private:
-    static void send(int fd, const char *text) { [[maybe_unused]] auto n = ::send(fd, text, strlen(text), MSG_NOSIGNAL); }
-
-    void run()
-    {
-        while (!m_stop) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
-                continue;
-            serve(client);
-            ::close(client);
-        }
-    }
-
-    void serve(int client)
-    {
-        send(client, "+OK ready\r\n");
-        QByteArray pending;
-        while (!m_stop) {
-            pollfd p{client, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            char buffer[1024];
-            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return;
-            pending.append(buffer, n);
-            qsizetype end;
-            while ((end = pending.indexOf("\r\n")) >= 0) {
-                const QByteArray verb = pending.left(end).split(' ').value(0).toUpper();
-                pending.remove(0, end + 2);
-                if (verb == "CAPA") {
-                    send(client, "+OK\r\nUSER\r\n.\r\n");
-                } else if (verb == "USER") {
-                    send(client, "+OK\r\n");
-                } else if (verb == "PASS") {
-                    ++m_logins;
-                    send(client, "+OK\r\n");
-                } else if (verb == "STAT") {
-                    if (onStat)
-                        onStat();
-                    send(client, "+OK 3 228\r\n");
-                } else if (verb == "QUIT") {
-                    ++m_quits;
-                    if (onQuit)
-                        onQuit();
-                    if (!answerQuit)
-                        continue; // silent until the client gives up
-                    send(client, "+OK bye\r\n");
-                    return;
-                } else {
-                    send(client, "-ERR unknown command\r\n");
-                }
-            }
-        }
-    }
-
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_logins{0};
-    std::atomic<int> m_quits{0};
-    std::thread m_thread;
-};
+// Points the form at the server, as the user would have set it up.
+void useServer(TSjekkForm &form, const FakePop3Server &server)
+{
+    savePop3Settings("127.0.0.1", server.port(), "kari", "hemmelig");
+    form.LoadPopSettings();
+}
 
 // Counts presses on the blue bar instead of opening the settings.
 class WatchedForm : public TSjekkForm
@@ -198,18 +104,6 @@ public:
     int setups = 0;
     void Setup1Click() override { ++setups; }
 };
-
-void savePop3Settings(quint16 port)
-{
-    namespace P = Felles::Schema::Pop3;
-    Felles::UserSettingsBracket bracket;
-    Felles::SettingsFile->writeString(P::ServerName.section, P::ServerName.key, "127.0.0.1");
-    Felles::SettingsFile->writeInteger(P::ServerPort.section, P::ServerPort.key, port);
-    Felles::SettingsFile->writeString(P::ServerUser.section, P::ServerUser.key, "kari");
-    Felles::SettingsFile->writeString(P::ServerPassword.section, P::ServerPassword.key,
-                                      Felles::ScramblePassword("hemmelig"));
-    bracket.close();
-}
 
 QPoint centreOnScreen(QWidget *w)
 {
@@ -224,24 +118,32 @@ class TestSjekkFormX11 : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
     void inputDuringACheck_data();
     void inputDuringACheck();
     void answerOnScreenBeforeQuit();
 
 private:
-    QStringList m_reports;
+    std::optional<WindowFixture> fx;
 };
 
 void TestSjekkFormX11::initTestCase()
 {
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    Gui::SetErrorHandler([this](const QString &text) { m_reports << text; });
+}
+
+void TestSjekkFormX11::init()
+{
+    fx.emplace();
+    QVERIFY(fx->isValid());
 }
 
 void TestSjekkFormX11::cleanup()
 {
-    QCOMPARE(m_reports, QStringList());
+    const QStringList reports = fx->reports;
+    fx.reset();
+    QCOMPARE(reports, QStringList());
 }
 
 void TestSjekkFormX11::inputDuringACheck_data()
@@ -261,9 +163,6 @@ void TestSjekkFormX11::inputDuringACheck()
 {
     QFETCH(QString, meanwhile);
     QFETCH(bool, programEnds);
-    StoreFixture store("kari");
-    HookedPop3Server server;
-    savePop3Settings(server.port());
     WatchedForm form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -272,7 +171,9 @@ void TestSjekkFormX11::inputDuringACheck()
     const QPoint bar = centreOnScreen(form.findChild<Gui::Shape *>(QStringLiteral("Shape2")));
     const WId window = form.winId();
 
-    server.onStat = [&] {
+    FakePop3Server server(threeMessages([=](const QByteArray &verb) {
+        if (verb != "STAT")
+            return;
         pressAt(dot, 3);
         pressAt(bar, 1);
         if (meanwhile == QLatin1String("close"))
@@ -281,8 +182,8 @@ void TestSjekkFormX11::inputDuringACheck()
             ::kill(::getpid(), SIGTERM);
         // Give X the time to hand the input to the program.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    };
-    server.start();
+    }));
+    useServer(form, server);
 
     QTimer::singleShot(0, &form, [dot] { pressAt(dot, 1); });
     // Without an end request, the loop is ended here once the check is done
@@ -290,7 +191,7 @@ void TestSjekkFormX11::inputDuringACheck()
     // back waits for the next event from X: move the pointer away to make one.
     QTimer poll;
     connect(&poll, &QTimer::timeout, &form, [&] {
-        if (server.quits() > 0) {
+        if (count(server, "QUIT") > 0) {
             poll.stop();
             runProgram({"xdotool", "mousemove", "5", "5"});
             QTimer::singleShot(1500, &form, [] { QCoreApplication::exit(2); });
@@ -302,7 +203,7 @@ void TestSjekkFormX11::inputDuringACheck()
     auto *app = static_cast<Gui::Application *>(QCoreApplication::instance());
     const int exitStatus = app->run(&form);
 
-    QCOMPARE(server.logins(), 1);
+    QCOMPARE(count(server, "PASS"), 1);
     QCOMPARE(form.setups, 0);
     QCOMPARE(status->text(), QStringLiteral("228 bytes i 3 meldinger"));
     QCOMPARE(exitStatus, programEnds ? 0 : 2);
@@ -312,9 +213,6 @@ void TestSjekkFormX11::inputDuringACheck()
 // answer must be on screen during that wait, not after it.
 void TestSjekkFormX11::answerOnScreenBeforeQuit()
 {
-    StoreFixture store("kari");
-    HookedPop3Server server;
-    savePop3Settings(server.port());
     TSjekkForm form;
     form.pop3.setTimeouts(std::chrono::seconds(5), std::chrono::seconds(2), std::chrono::seconds(20));
     form.show();
@@ -329,12 +227,16 @@ void TestSjekkFormX11::answerOnScreenBeforeQuit()
     QTest::qWait(200);
     QVERIFY(grabScreen(line, before));
     std::atomic<bool> grabbed{false};
-    server.answerQuit = false;
-    server.onQuit = [&] { grabbed = grabScreen(line, atQuit); };
-    server.start();
+    FakePop3Server::Script script = threeMessages([line, atQuit, &grabbed](const QByteArray &verb) {
+        if (verb == "QUIT")
+            grabbed = grabScreen(line, atQuit);
+    });
+    script.quitReply.clear(); // silent until the client gives up
+    FakePop3Server server(script);
+    useServer(form, server);
 
     form.SjekkKnappClick();
-    QCOMPARE(server.quits(), 1);
+    QCOMPARE(count(server, "QUIT"), 1);
     QVERIFY(grabbed);
     QCOMPARE(status->text(), QStringLiteral("228 bytes i 3 meldinger"));
     QTest::qWait(200);

@@ -3,8 +3,9 @@
 # a % and a $ in it, and checks the tree as a desktop and man see it: exactly
 # the expected files, a valid menu entry whose Exec line names the installed
 # program, valid AppStream metadata, the icon in every size, the manual page.
-# Then runs the smoke test against the installed program.
-# Usage: install_tree.sh BUILD_DIR SMOKE_TEST
+# Then runs the smoke test against the installed program, on the X server it
+# runs on (run it under with-xvfb.sh).
+# Usage: with-xvfb.sh install_tree.sh BUILD_DIR SMOKE_TEST
 set -euo pipefail
 build=$1
 smoke=$2
@@ -14,6 +15,7 @@ prefix='/opt/Mine programmer 100% $HOME'
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+[[ -n "${DISPLAY:-}" ]] || fail "no X server: run it under with-xvfb.sh"
 
 root="$work/root"
 DESTDIR="$root" "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null
@@ -87,15 +89,11 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
 # place. No compositor runs: the Wayland socket accepts and never answers, so
 # a program that followed WAYLAND_DISPLAY (Qt does, with its Wayland platform
 # installed) would hang there without a window.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
 app_pid=
 silent_pid=
 trap '[[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null; [[ -n "$silent_pid" ]] && kill "$silent_pid" 2>/dev/null
-      kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-x11=":$(cat "$work/display")"
+      rm -rf "$work"' EXIT
+x11=$DISPLAY
 mkdir -m 700 "$work/runtime" "$work/conf"
 : >"$work/conf/KORVELIN.INI"
 /usr/bin/python3 - "$work/runtime/silent" <<'PY' &

@@ -137,6 +137,8 @@ void FakePop3Server::serve(int client)
             const QByteArray line = pending.left(end);
             pending.remove(0, end + 2);
             const QByteArray verb = line.split(' ').value(0).toUpper();
+            if (m_script.onCommand)
+                m_script.onCommand(verb);
             if (!m_script.closeOn.isEmpty() && verb == m_script.closeOn)
                 return;
             if (verb == "CAPA")

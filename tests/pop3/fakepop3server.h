@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -28,6 +29,9 @@ public:
         std::chrono::milliseconds delay{0};    // before each reply
         std::chrono::milliseconds drip{0};     // between the bytes of each reply
         QByteArray slowOnly{};                 // a command: only its reply is slowed; empty: every reply
+        // Runs on the server's thread as each command (its verb) arrives, before
+        // any reply: the client under test waits meanwhile.
+        std::function<void(const QByteArray &verb)> onCommand{};
     };
 
     explicit FakePop3Server(const Script &script);

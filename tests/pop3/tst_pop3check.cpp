@@ -5,38 +5,22 @@
 #include "fakepop3server.h"
 
 #include "felles.h"
-#include "testsupport.h"
 #include "gui.h"
-#include "schema.h"
-#include "scramble.h"
 #include "shape.h"
 #include "sjekk.h"
+#include "windowfixture.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-constexpr char LogonName[] = "tester";
+using TestSupport::savePop3Settings;
 
-// Writes the POP3 settings into the per-user file, the password scrambled,
-// the way the settings window stores them.
-void saveSettings(const QByteArray &host, int port, const QByteArray &user, const QByteArray &password)
-{
-    namespace P = Felles::Schema::Pop3;
-    Felles::UseUserSettings();
-    Felles::SettingsFile->writeString(P::ServerName.section, P::ServerName.key, host);
-    Felles::SettingsFile->writeInteger(P::ServerPort.section, P::ServerPort.key, port);
-    Felles::SettingsFile->writeString(P::ServerUser.section, P::ServerUser.key, user);
-    Felles::SettingsFile->writeString(P::ServerPassword.section, P::ServerPassword.key,
-                                      Felles::ScramblePassword(password));
-    Felles::UseSharedSettings();
-}
+constexpr char LogonName[] = "tester";
 
 // STAT asked by hand over a socket: "+OK count size".
 QByteArray rawStat(quint16 port, const QByteArray &user, const QByteArray &password)
@@ -101,38 +85,32 @@ private slots:
 
 private:
     // Presses the green dot as the user does: through the application
-    // object, whose error report is captured in m_errors.
+    // object, whose error report is captured in fx->reports.
     void pressGreenDot();
     QString statusText() const;
 
-    QTemporaryDir m_folder;
-    QString m_oldCurrent;
+    std::optional<WindowFixture> fx;
     std::optional<TestDovecot::Server> m_server;
     QString m_why;
     std::unique_ptr<TSjekkForm> m_window;
-    QStringList m_errors;
 };
 
 void TestPop3Check::initTestCase()
 {
-    QVERIFY(m_folder.isValid());
     // The program's own start-up: KORVELIN.INI in the current folder wins.
-    m_oldCurrent = QDir::currentPath();
-    QFile shared(m_folder.filePath(QStringLiteral("KORVELIN.INI")));
-    QVERIFY(shared.open(QIODevice::WriteOnly));
-    shared.close();
-    QVERIFY(QDir::setCurrent(m_folder.path()));
-    TestSupport::useIdentity(LogonName);
-    Felles::Initialize();
-    QCOMPARE(Felles::UserIniPath(), QFile::encodeName(m_folder.filePath(QStringLiteral("TESTER.INI"))));
+    TestSupport::StoreOptions options;
+    options.user = LogonName;
+    options.domain.clear();
+    fx.emplace(options);
+    QVERIFY(fx->isValid());
+    QCOMPARE(Felles::UserIniPath(), QFile::encodeName(fx->file(QStringLiteral("TESTER.INI"))));
 
     m_server = TestDovecot::Server::find(&m_why);
-    Gui::SetErrorHandler([this](const QString &text) { m_errors << text; });
 }
 
 void TestPop3Check::init()
 {
-    m_errors.clear();
+    fx->reports.clear();
     m_window = std::make_unique<TSjekkForm>();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -141,17 +119,12 @@ void TestPop3Check::init()
 void TestPop3Check::cleanupTestCase()
 {
     m_window.reset();
-    Gui::SetErrorHandler({});
-    Felles::Finalize();
-    Felles::SetIdentitySource(nullptr);
-    QDir::setCurrent(m_oldCurrent);
+    fx.reset();
 }
 
 void TestPop3Check::pressGreenDot()
 {
-    auto *dot = m_window->findChild<Gui::Shape *>(QStringLiteral("Shape1"));
-    QVERIFY(dot);
-    QTest::mousePress(dot, Qt::LeftButton, {}, dot->rect().center());
+    pressShape(m_window.get(), "Shape1");
 }
 
 QString TestPop3Check::statusText() const
@@ -166,11 +139,11 @@ void TestPop3Check::emptyMailboxShowsZeros()
         QSKIP(qPrintable(m_why));
     const QByteArray user = TestDovecot::uniqueUser("tom");
     m_server->setUser(user, "hemmelig");
-    saveSettings("127.0.0.1", m_server->port(), user, "hemmelig");
+    savePop3Settings("127.0.0.1", m_server->port(), user, "hemmelig");
     m_window->LoadPopSettings();
 
     pressGreenDot();
-    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(fx->reports, QStringList());
     QCOMPARE(statusText(), QStringLiteral("0 bytes i 0 meldinger"));
     QVERIFY(!m_window->pop3.connected());
 }
@@ -195,7 +168,7 @@ void TestPop3Check::threeMessages()
     }
     QCOMPARE(expected, qint64((49 + 4) + (63 + 5) + 53));
 
-    saveSettings("127.0.0.1", m_server->port(), user, "hemmelig");
+    savePop3Settings("127.0.0.1", m_server->port(), user, "hemmelig");
     m_window->LoadPopSettings();
     // Called directly, not through a press: a failure is an exception here.
     try {
@@ -216,14 +189,14 @@ void TestPop3Check::messageAddedBetweenChecksShowsUp()
     const QByteArray first = "Subject: 1\n\nEn\n", second = "Subject: 2\n\nTo, litt lengre\n";
     m_server->setUser(user, "hemmelig");
     m_server->addMessage(user, first);
-    saveSettings("127.0.0.1", m_server->port(), user, "hemmelig");
+    savePop3Settings("127.0.0.1", m_server->port(), user, "hemmelig");
     m_window->LoadPopSettings();
 
     pressGreenDot();
     QCOMPARE(statusText(), status(TestDovecot::statSize(first), 1));
     m_server->addMessage(user, second);
     pressGreenDot();
-    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(fx->reports, QStringList());
     QCOMPARE(statusText(), status(TestDovecot::statSize(first) + TestDovecot::statSize(second), 2));
 }
 
@@ -234,7 +207,7 @@ void TestPop3Check::wrongPasswordKeepsStatusAndReportsServerText()
     const QByteArray user = TestDovecot::uniqueUser("feil");
     const QByteArray message = "Subject: venter\n\nHei\n";
     m_server->setUser(user, "riktig");
-    saveSettings("127.0.0.1", m_server->port(), user, "riktig");
+    savePop3Settings("127.0.0.1", m_server->port(), user, "riktig");
     m_window->LoadPopSettings();
     pressGreenDot();
     QCOMPARE(statusText(), status(0, 0));
@@ -242,13 +215,13 @@ void TestPop3Check::wrongPasswordKeepsStatusAndReportsServerText()
     // A message arrives and the password goes wrong: the status line must
     // not change, and the report carries the server's refusal.
     m_server->addMessage(user, message);
-    saveSettings("127.0.0.1", m_server->port(), user, "galt");
+    savePop3Settings("127.0.0.1", m_server->port(), user, "galt");
     m_window->LoadPopSettings();
     pressGreenDot();
-    QCOMPARE(m_errors.size(), 1);
-    QVERIFY2(m_errors.first().contains(QLatin1String("Innlogging avvist")), qPrintable(m_errors.first()));
-    QVERIFY2(m_errors.first().contains(QLatin1String("-ERR [AUTH] Authentication failed.")),
-             qPrintable(m_errors.first()));
+    QCOMPARE(fx->reports.size(), 1);
+    QVERIFY2(fx->reports.first().contains(QLatin1String("Innlogging avvist")), qPrintable(fx->reports.first()));
+    QVERIFY2(fx->reports.first().contains(QLatin1String("-ERR [AUTH] Authentication failed.")),
+             qPrintable(fx->reports.first()));
     QCOMPARE(statusText(), status(0, 0));
     QVERIFY(!m_window->pop3.connected());
 
@@ -256,10 +229,10 @@ void TestPop3Check::wrongPasswordKeepsStatusAndReportsServerText()
     QVERIFY_THROWS_EXCEPTION(Pop3Error, m_window->SjekkKnappClick());
     QCOMPARE(statusText(), status(0, 0));
 
-    saveSettings("127.0.0.1", m_server->port(), user, "riktig");
+    savePop3Settings("127.0.0.1", m_server->port(), user, "riktig");
     m_window->LoadPopSettings();
     pressGreenDot();
-    QCOMPARE(m_errors.size(), 1);
+    QCOMPARE(fx->reports.size(), 1);
     QCOMPARE(statusText(), status(TestDovecot::statSize(message), 1));
 }
 
@@ -288,21 +261,21 @@ void TestPop3Check::credentialsFromScrambledFile()
     const QByteArray message = "Subject: tegn\n\nHei\n";
     m_server->addMessage(user, message);
 
-    saveSettings("127.0.0.1", m_server->port(), user, password);
+    savePop3Settings("127.0.0.1", m_server->port(), user, password);
     m_window->LoadPopSettings();
     QCOMPARE(m_window->pop3.password(), password);
     pressGreenDot();
-    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(fx->reports, QStringList());
     QCOMPARE(statusText(), status(TestDovecot::statSize(message), 1));
 }
 
 void TestPop3Check::sizeBeyond32BitsShownExactly()
 {
     FakePop3Server server(FakePop3Server::Script{"+OK fake\r\n", false, "+OK 12345 1234567890123\r\n"});
-    saveSettings("127.0.0.1", server.port(), "kari", "hemmelig");
+    savePop3Settings("127.0.0.1", server.port(), "kari", "hemmelig");
     m_window->LoadPopSettings();
     pressGreenDot();
-    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(fx->reports, QStringList());
     QCOMPARE(statusText(), QStringLiteral("1234567890123 bytes i 12345 meldinger"));
     // The whole text is on screen, not cut at the label's first width.
     auto *label = m_window->findChild<QLabel *>(QStringLiteral("Statuslabel"));
@@ -316,7 +289,7 @@ void TestPop3Check::serverMarkupShownAsText()
     const QByteArray markup = "<a href=\"http://127.0.0.1:9/\"><font size=7 color=red>"
                               "Passordet er utl\xC3\xB8pt - klikk her</font></a>";
     FakePop3Server server(FakePop3Server::Script{"+OK fake\r\n", false, "-ERR " + markup + "\r\n"});
-    saveSettings("127.0.0.1", server.port(), "kari", "hemmelig");
+    savePop3Settings("127.0.0.1", server.port(), "kari", "hemmelig");
     m_window->LoadPopSettings();
 
     LinkCatcher links;
@@ -324,12 +297,7 @@ void TestPop3Check::serverMarkupShownAsText()
     Gui::SetErrorHandler({});
     QString shown;
     QImage text;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answer.stop();
+    whenModal<QMessageBox>([&](QMessageBox *box) {
         auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
         if (label) {
             shown = label->text();
@@ -342,9 +310,8 @@ void TestPop3Check::serverMarkupShownAsText()
         }
         box->accept();
     });
-    answer.start(20);
     pressGreenDot();
-    Gui::SetErrorHandler([this](const QString &text) { m_errors << text; });
+    fx->collectReports();
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
 
     QVERIFY2(shown.contains(QString::fromUtf8(markup)), qPrintable(shown));
@@ -360,12 +327,6 @@ void TestPop3Check::serverMarkupShownAsText()
 
 // The error report lives in the application object, so a press must go
 // through Gui::Application rather than QTEST_MAIN's plain QApplication.
-int main(int argc, char **argv)
-{
-    Gui::Application app(argc, argv);
-    TestPop3Check test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+KORVELIN_GUI_TEST_MAIN(TestPop3Check)
 
 #include "tst_pop3check.moc"

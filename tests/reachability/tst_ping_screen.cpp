@@ -1,5 +1,5 @@
 // The ping window as the user sees it: the real settings window and the
-// real ping window on an X server of their own (on-xvfb.sh), with no window
+// real ping window on an X server of their own (with-xvfb.sh), with no window
 // manager. What is on screen is read back from the X server: during the
 // ping by the stand-in ping program itself, while the window waits for it;
 // afterwards by the test. Keys are typed through the X server, so they reach
@@ -7,7 +7,7 @@
 // (testnet.h): the stand-in hands its arguments to the real ping program,
 // whose test address answers or not as the test says.
 
-#include "setupfixture.h"
+#include "windowfixture.h"
 
 #include "ipsjekk.h"
 #include "setup.h"
@@ -97,7 +97,7 @@ private:
     QString whyNotShowing(const QImage &shown, const QImage &wanted, const QString &what,
                           const QString &file) const;
 
-    ConfigFixture fx;
+    std::optional<WindowFixture> fx;
     mutable QTemporaryDir m_dir;
     QString m_standIn;
     // The part of the ping window left of its button: the panel and the text.
@@ -109,7 +109,7 @@ void TestPingScreen::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     KORVELIN_SKIP_WITHOUT_PRIVATE_NETWORK();
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        QSKIP("needs an X server: run through on-xvfb.sh");
+        QSKIP("needs an X server: run through with-xvfb.sh");
     QString why;
     QVERIFY2(TestNet::AddTestAddresses(&why), qPrintable(why));
 
@@ -134,7 +134,8 @@ void TestPingScreen::initTestCase()
 
 void TestPingScreen::init()
 {
-    QVERIFY(fx.setUp());
+    fx.emplace();
+    QVERIFY(fx->isValid());
     QVERIFY(TestNet::ResetSysctls());
     QFile::remove(m_dir.filePath(QStringLiteral("count")));
     Gui::CreateForm<TIPTestForm>(IPTestForm);
@@ -145,7 +146,7 @@ void TestPingScreen::init()
 
 void TestPingScreen::cleanup()
 {
-    fx.tearDown(); // deletes every window, the ping window too
+    fx.reset(); // deletes every window, the ping window too
     IPTestForm = nullptr;
 }
 

@@ -77,8 +77,6 @@ void TestFelles::init()
 
 void TestFelles::cleanup()
 {
-    Felles::SettingsFile.reset();
-    Felles::SetIdentitySource(nullptr);
     qunsetenv("WINDIR");
     if (m_home.isEmpty())
         qunsetenv("XDG_CONFIG_HOME");
@@ -110,8 +108,11 @@ void TestFelles::folderChoice()
     if (QFileInfo::exists(QStringLiteral("/korvelin/etc")))
         QSKIP("/korvelin/etc exists on this machine and would win");
 
-    QTemporaryDir tmp;
-    QDir root(tmp.path());
+    StoreOptions options;
+    options.shared = SharedFile::Nowhere;
+    options.start = false;
+    StoreFixture store(options);
+    QDir root(store.path());
     root.mkpath(QStringLiteral("work/run"));
     for (const QString &p : present) {
         if (p.endsWith('/'))
@@ -123,11 +124,8 @@ void TestFelles::folderChoice()
         qputenv("WINDIR", root.filePath(QStringLiteral("windir")).toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("xdg")).toLocal8Bit());
 
-    const QString previous = QDir::currentPath();
     QDir::setCurrent(root.filePath(QStringLiteral("work/run")));
-    useIdentity("kari");
     Felles::Initialize();
-    QDir::setCurrent(previous);
 
     root.mkpath(expected);
     const QString want = canonical(root.filePath(expected));
@@ -146,8 +144,10 @@ void TestFelles::folderFromRootCandidate()
     if (QFileInfo::exists(QStringLiteral("/korvelin")))
         QSKIP("/korvelin already exists on this machine");
     QDir().mkpath(QStringLiteral("/korvelin/etc"));
-    WorkDir work;
-    useIdentity("kari");
+    StoreOptions options;
+    options.shared = SharedFile::Nowhere;
+    options.start = false;
+    StoreFixture store(options);
     Felles::Initialize();
     QDir(QStringLiteral("/korvelin")).removeRecursively();
     QCOMPARE(Felles::ConfigDir, QByteArray("/korvelin/etc/"));
@@ -230,10 +230,9 @@ void TestFelles::readOnlySharedFileIsNeverWritten()
 
 void TestFelles::missingSharedFileIsNotCreatedAtExit()
 {
-    StoreFixture store;
-    QFile::remove(store.file("KORVELIN.INI"));
-    QDir().mkdir(store.file("etc"));
-    Felles::Initialize();   // now in ./etc/, where no shared file exists yet
+    StoreOptions options;
+    options.shared = SharedFile::InEtc; // ../etc/, where no shared file exists yet
+    StoreFixture store(options);
     QCOMPARE(QFile::decodeName(Felles::ConfigDir), QFileInfo(store.file("etc")).absoluteFilePath() + '/');
     Felles::Finalize();
     QVERIFY(!QFileInfo::exists(store.file("etc/KORVELIN.INI")));
@@ -252,12 +251,11 @@ void TestFelles::failedFlushKeepsTheFileOpen()
     if (byPermissions && geteuid() == 0)
         QSKIP("root writes read-only files; the disk-full row covers root");
 
-    StoreFixture store("kari");
-    const QString user = store.file("KARI.INI");
     const QByteArray original = "[Pop3]\nServerName=old.example.net\n";
-    Felles::UseUserSettings();
-    Felles::UseSharedSettings();
-    writeAll(user, original);
+    StoreOptions options;
+    options.userFile = original;
+    StoreFixture store(options);
+    const QString user = store.file("KARI.INI");
 
     Felles::UseUserSettings();
     Felles::SettingsFile->writeString("Pop3", "ServerName", "new.example.net");
@@ -295,13 +293,14 @@ void TestFelles::userSettingsBracket()
 {
     QFETCH(BracketEnd, end);
     QFETCH(bool, userFileStaysOpen);
-    StoreFixture store("kari");
-    const QString user = store.file("KARI.INI");
     const QByteArray original = "[Pop3]\nServerName=old.example.net\n";
+    StoreOptions options;
+    if (end != BracketEnd::OpeningFails)
+        options.userFile = original;
+    StoreFixture store(options);
+    const QString user = store.file("KARI.INI");
     if (end == BracketEnd::OpeningFails)
         QDir().mkdir(user);
-    else
-        writeAll(user, original);
     Felles::CurrentSection = "Mine";
 
     QString error;
@@ -383,9 +382,9 @@ void TestFelles::userFilesAreNamedByTheNamesOwnBytes()
     for (const QByteArray &name : names) {
         store.identity->userName = name;
         Felles::UserNameCache.clear();
-        Felles::UseUserSettings();
+        Felles::UserSettingsBracket bracket;
         Felles::SettingsFile->writeString("Pop3", "ServerUser", name);
-        Felles::UseSharedSettings();
+        bracket.close();
     }
     const QByteArray files[] = {Felles::ConfigDir + "S\xE5RA.INI", Felles::ConfigDir + "S\xF8RA.INI"};
     // Qt cannot remove names it cannot read: the test removes its own.
@@ -428,15 +427,16 @@ void TestFelles::refusedUserNameIsShownAsPlainText()
 void TestFelles::onlyWhatTheProgramChangedIsWritten()
 {
     // Files written by hand, in a layout the program would not write.
-    WorkDir work;
-    const QString shared = work.file("KORVELIN.INI");
-    const QString user = work.file("KARI.INI");
-    const QByteArray sharedText = "[FOLDERS]\netc_folder = " + QFile::encodeName(canonical(work.path()))
-        + "\n[Other]\nKey = kept\n";
     const QByteArray userText = "[Pop3]\nServerName = mail.example.net\n";
+    StoreOptions options;
+    options.userFile = userText;
+    options.start = false;
+    StoreFixture store(options);
+    const QString shared = store.file("KORVELIN.INI");
+    const QString user = store.file("KARI.INI");
+    const QByteArray sharedText = "[FOLDERS]\netc_folder = " + QFile::encodeName(canonical(store.path()))
+        + "\n[Other]\nKey = kept\n";
     writeAll(shared, sharedText);
-    writeAll(user, userText);
-    useIdentity("kari");
 
     // Start-up records the same folder again, a reader brackets the per-user
     // file, a value is written as it already was, the program ends: nothing
@@ -472,10 +472,11 @@ void TestFelles::aReadNeverUndoesAnotherCopysSave_data()
 void TestFelles::aReadNeverUndoesAnotherCopysSave()
 {
     QFETCH(bool, readerWrites);
-    StoreFixture store("kari");
+    StoreOptions options;
+    options.userFile = "[Pop3]\nServerName=old.example.net\n";
+    StoreFixture store(options);
     const QString user = store.file("KARI.INI");
     const QString shared = store.file("KORVELIN.INI");
-    writeAll(user, "[Pop3]\nServerName=old.example.net\n");
     Felles::UserSettingsBracket().close();
 
     // A second copy of the program, started and ended while the first holds

@@ -24,7 +24,6 @@ private slots:
 
 void TestIdentity::cleanup()
 {
-    Felles::SetIdentitySource(nullptr);
     qunsetenv("USERNAME");
 }
 
@@ -115,7 +114,8 @@ void TestIdentity::domain()
     QFETCH(QByteArray, dhcp);
     QFETCH(QByteArray, expected);
     QFETCH(int, dhcpLookups);
-    FakeIdentity *fake = useIdentity("u");
+    StoreFixture store("u");
+    FakeIdentity *fake = store.identity;
     fake->domainValue = domain;
     fake->dhcpDomainValue = dhcp;
     QCOMPARE(Felles::NetworkDomain(), expected);

@@ -176,7 +176,6 @@ class TestSettingsFiles : public QObject
 
 private slots:
     void initTestCase();
-    void cleanup();
 
     void hostileFilesAreRefused_data();
     void hostileFilesAreRefused();
@@ -198,12 +197,6 @@ void TestSettingsFiles::initTestCase()
 {
     m_spare = spareId();
     m_canSetpriv = ::geteuid() == 0 && m_spare && !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
-}
-
-void TestSettingsFiles::cleanup()
-{
-    Felles::SettingsFile.reset();
-    Felles::SetIdentitySource(nullptr);
 }
 
 void TestSettingsFiles::hostileFilesAreRefused_data()
@@ -237,17 +230,16 @@ void TestSettingsFiles::hostileFilesAreRefused()
     if (secondOwner && (::geteuid() != 0 || !m_spare))
         QSKIP("needs root to give a file to a second owner");
 
-    StoreFixture store("kari");
     // The shared file is planted in ../etc/, which start-up takes whatever
     // KORVELIN.INI there is; ./KORVELIN.INI would be taken only as a file.
     const bool isShared = file == QLatin1String("KORVELIN.INI");
+    StoreOptions options;
     if (isShared) {
-        QFile::remove(store.file(file));
-        QDir(store.path()).mkpath(QStringLiteral("run"));
-        QDir(store.path()).mkpath(QStringLiteral("etc"));
-        QDir::setCurrent(store.file(QStringLiteral("run")));
+        options.shared = SharedFile::InEtc;
+        options.start = false;
         file = QStringLiteral("etc/") + file;
     }
+    StoreFixture store(options);
     const QString at = store.file(file);
     const QString target = store.file(QStringLiteral("notes.txt"));
     const QByteArray notes = "[Pop3]\nServerName=notes.example.net\n";

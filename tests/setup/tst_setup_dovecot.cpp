@@ -1,7 +1,7 @@
 // End to end against a real POP3 server: what is typed into the settings
 // window, saved with OK, is what the green dot logs in with.
 
-#include "setupfixture.h"
+#include "windowfixture.h"
 
 #include "dovecotfixture.h"
 #include "setup.h"
@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTest>
 
 class TestSetupDovecot : public QObject
@@ -19,19 +18,21 @@ class TestSetupDovecot : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() { QVERIFY(fx.setUp()); }
+    void init()
+    {
+        fx.emplace();
+        QVERIFY(fx->isValid());
+    }
     void cleanup()
     {
-        delete SjekkForm;
+        fx.reset(); // deletes every window
         SjekkForm = nullptr;
-        fx.tearDown();
     }
 
     void typedSettingsReachTheMailbox();
 
 private:
-    ConfigFixture fx;
+    std::optional<WindowFixture> fx;
 };
 
 void TestSetupDovecot::typedSettingsReachTheMailbox()
@@ -49,7 +50,7 @@ void TestSetupDovecot::typedSettingsReachTheMailbox()
 
     // The window never writes the port: the user puts it in the file.
     {
-        Felles::IniFile file(fx.path("KARI.INI"));
+        Felles::IniFile file(fx->file("KARI.INI"));
         file.writeInteger("Pop3", "ServerPort", server->port());
         file.flush();
     }
@@ -58,7 +59,7 @@ void TestSetupDovecot::typedSettingsReachTheMailbox()
     SjekkForm->show();
 
     bool saved = false;
-    WhenModal([&](QWidget *window) {
+    whenModal([&](QWidget *window) {
         auto edit = [window](const char *name) { return window->findChild<QLineEdit *>(QLatin1String(name)); };
         for (auto [name, text] : {std::pair{"POPServer", QStringLiteral("127.0.0.1")},
                                   std::pair{"Account", QString::fromUtf8(user)},
@@ -70,15 +71,15 @@ void TestSetupDovecot::typedSettingsReachTheMailbox()
         QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
         saved = !window->isVisible();
     });
-    QTest::mousePress(SjekkForm->findChild<Gui::Shape *>(QStringLiteral("Shape2")), Qt::LeftButton);
-    QVERIFY2(fx.reports.isEmpty(), qPrintable(fx.reports.join(u'\n')));
+    pressShape(SjekkForm, "Shape2");
+    QVERIFY2(fx->reports.isEmpty(), qPrintable(fx->reports.join(u'\n')));
     QVERIFY(saved);
 
-    QTest::mousePress(SjekkForm->findChild<Gui::Shape *>(QStringLiteral("Shape1")), Qt::LeftButton);
-    QVERIFY2(fx.reports.isEmpty(), qPrintable(fx.reports.join(u'\n')));
+    pressShape(SjekkForm, "Shape1");
+    QVERIFY2(fx->reports.isEmpty(), qPrintable(fx->reports.join(u'\n')));
     QCOMPARE(SjekkForm->findChild<QLabel *>(QStringLiteral("Statuslabel"))->text(),
              QStringLiteral("%1 bytes i 2 meldinger").arg(2 * TestDovecot::statSize(message)));
 }
 
-KORVELIN_SETUP_TEST_MAIN(TestSetupDovecot)
+KORVELIN_GUI_TEST_MAIN(TestSetupDovecot)
 #include "tst_setup_dovecot.moc"

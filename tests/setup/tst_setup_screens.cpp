@@ -3,7 +3,7 @@
 // to $KORVELIN_SCREENSHOT_DIR when set (docs/screenshots/ holds the ones in
 // the README), else into the test's temporary folder.
 
-#include "setupfixture.h"
+#include "windowfixture.h"
 
 #include "setup.h"
 
@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPair>
 #include <QPixmap>
-#include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -34,15 +33,18 @@ class TestSetupScreens : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() { QVERIFY(fx.setUp()); }
-    void cleanup() { fx.tearDown(); }
+    void init()
+    {
+        fx.emplace();
+        QVERIFY(fx->isValid());
+    }
+    void cleanup() { fx.reset(); }
 
     void tab_data();
     void tab();
 
 private:
-    ConfigFixture fx;
+    std::optional<WindowFixture> fx;
 };
 
 void TestSetupScreens::tab_data()
@@ -114,7 +116,7 @@ void TestSetupScreens::tab()
 
     QString dir = qEnvironmentVariable("KORVELIN_SCREENSHOT_DIR");
     if (dir.isEmpty())
-        dir = fx.path(QString());
+        dir = fx->path();
     const QString file = QDir(dir).filePath(QStringLiteral("setup-%1.png").arg(QTest::currentDataTag()));
     QVERIFY2(w->grab().save(file), qPrintable(file));
 
@@ -145,5 +147,5 @@ void TestSetupScreens::tab()
             QVERIFY2(!caption.second.intersects(input.second), qPrintable(caption.first + u'/' + input.first));
 }
 
-KORVELIN_SETUP_TEST_MAIN(TestSetupScreens)
+KORVELIN_GUI_TEST_MAIN(TestSetupScreens)
 #include "tst_setup_screens.moc"

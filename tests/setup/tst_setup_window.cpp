@@ -1,7 +1,7 @@
 // The settings window: loading, defaults, saving, refusals and failures, and
 // how the checker window opens it.
 
-#include "setupfixture.h"
+#include "windowfixture.h"
 
 #include "felles.h"
 #include "inifile.h"
@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -96,16 +95,8 @@ class TestSetupWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() { QVERIFY(fx.setUp()); }
-    void cleanup()
-    {
-        delete SjekkForm;
-        SjekkForm = nullptr;
-        delete IPTestForm;
-        IPTestForm = nullptr;
-        fx.tearDown();
-    }
+    void init();
+    void cleanup();
 
     void controls();
     void defaults_data();
@@ -135,8 +126,21 @@ private slots:
     void longValuesShowTheirBeginning();
 
 private:
-    ConfigFixture fx;
+    std::optional<WindowFixture> fx;
 };
+
+void TestSetupWindow::init()
+{
+    fx.emplace();
+    QVERIFY(fx->isValid());
+}
+
+void TestSetupWindow::cleanup()
+{
+    fx.reset(); // deletes every window
+    SjekkForm = nullptr;
+    IPTestForm = nullptr;
+}
 
 void TestSetupWindow::controls()
 {
@@ -244,8 +248,9 @@ void TestSetupWindow::defaults()
     QFETCH(QString, email);
     QFETCH(QString, userFile);
 
-    useIdentity(logon, domain);
-    writeUserFile(fx.path(userFile),
+    fx->identity->userName = logon;
+    fx->identity->domainValue = domain;
+    writeUserFile(fx->file(userFile),
                   {{"Pop3", "ServerUser"}, {"Pop3", "ServerName"}, {"Email", "PersonalEmail"}},
                   {storedUser, storedServer, storedEmail});
 
@@ -254,16 +259,16 @@ void TestSetupWindow::defaults()
     QCOMPARE(field<QLineEdit>(w, "Account")->text(), account);
     QCOMPARE(field<QLineEdit>(w, "POPServer")->text(), server);
     QCOMPARE(field<QLineEdit>(w, "Email")->text(), email);
-    QVERIFY(fx.files().contains(userFile));
+    QVERIFY(fx->files().contains(userFile));
     // Loading closed its bracket: the shared file is open again.
     QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
-    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(fx->reports.isEmpty());
 }
 
 void TestSetupWindow::reshownWindowKeepsFilledAddress()
 {
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerUser"}}, {"ola"});
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerUser"}}, {"ola"});
     TfmSetup *w = openWindow();
     QLineEdit *account = field<QLineEdit>(w, "Account");
     QCOMPARE(field<QLineEdit>(w, "Email")->text(), QStringLiteral("ola@example.no"));
@@ -288,7 +293,7 @@ void TestSetupWindow::sendeTabCopiesPopServer()
 {
     QFETCH(QByteArray, storedSmtp);
     QFETCH(QString, expected);
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}, {"Smtp", "ServerName"}},
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}, {"Smtp", "ServerName"}},
                   {"pop.lagret.no", storedSmtp});
 
     TfmSetup *w = openWindow();
@@ -327,7 +332,7 @@ void TestSetupWindow::authTypeLoadAndSave()
     QFETCH(QString, shown);
     QFETCH(QByteArray, saved);
     if (!stored.isEmpty())
-        writeUserFile(fx.path("KARI.INI"), {{"Smtp", "SMTPAuthenticationType"}}, {stored});
+        writeUserFile(fx->file("KARI.INI"), {{"Smtp", "SMTPAuthenticationType"}}, {stored});
 
     TfmSetup *w = openWindow();
     QComboBox *list = field<QComboBox>(w, "cboAuthType");
@@ -338,12 +343,12 @@ void TestSetupWindow::authTypeLoadAndSave()
 
     pressOk(w);
     QVERIFY(!w->isVisible());
-    QCOMPARE(fx.value("KARI.INI", "Smtp", "SMTPAuthenticationType"), saved);
+    QCOMPARE(fx->value("KARI.INI", "Smtp", "SMTPAuthenticationType"), saved);
 }
 
 void TestSetupWindow::panelFollowsUserChoice()
 {
-    writeUserFile(fx.path("KARI.INI"), {{"Smtp", "SMTPAuthenticationType"}}, {"1"});
+    writeUserFile(fx->file("KARI.INI"), {{"Smtp", "SMTPAuthenticationType"}}, {"1"});
     TfmSetup *w = openWindow();
     showTab(w, 2);
     QComboBox *list = field<QComboBox>(w, "cboAuthType");
@@ -403,7 +408,7 @@ void TestSetupWindow::roundTrip()
     }
     field<QComboBox>(w, "cboAuthType")->setCurrentIndex(authIndex);
     pressOk(w);
-    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(fx->reports.isEmpty());
     QVERIFY(!w->isVisible());
     QCOMPARE(w->result(), int(QDialog::Accepted));
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
@@ -411,7 +416,7 @@ void TestSetupWindow::roundTrip()
 
     // On disk: texts as typed, the POP3 password scrambled, the SMTP one in clear.
     for (const Entry &e : Felles::Schema::Saved) {
-        const QByteArray v = fx.value("KARI.INI", e.section, e.key);
+        const QByteArray v = fx->value("KARI.INI", e.section, e.key);
         switch (e.form) {
         case Form::Text:
             QCOMPARE(v, texts.value(e.control).toUtf8());
@@ -428,7 +433,7 @@ void TestSetupWindow::roundTrip()
             break;
         }
     }
-    QCOMPARE(fx.value("KARI.INI", "Smtp", "ServerPassword"), QByteArray("sånn=; [x]"));
+    QCOMPARE(fx->value("KARI.INI", "Smtp", "ServerPassword"), QByteArray("sånn=; [x]"));
 
     // A new file lists the keys in the order they were written.
     QList<QPair<QByteArray, QByteArray>> expectedOrder;
@@ -436,7 +441,7 @@ void TestSetupWindow::roundTrip()
         for (const Entry &e : Felles::Schema::Saved)
             if (qstrcmp(e.section, section) == 0)
                 expectedOrder.append(qMakePair(QByteArray(e.section), QByteArray(e.key)));
-    QCOMPARE(entryOrder(fx.readFile("KARI.INI")), expectedOrder);
+    QCOMPARE(entryOrder(fx->readFile("KARI.INI")), expectedOrder);
 
     // The next opening shows everything again.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -454,7 +459,7 @@ void TestSetupWindow::roundTrip()
 
 void TestSetupWindow::saveKeepsOtherKeysInPlace()
 {
-    QVERIFY(fx.writeFile("KARI.INI", "; skrevet for hånd\n"
+    QVERIFY(fx->writeFile("KARI.INI", "; skrevet for hånd\n"
                                      "[Pop3]\n"
                                      "ServerPort=1110\n"
                                      "ServerName=gammel.example.no\n"
@@ -466,18 +471,18 @@ void TestSetupWindow::saveKeepsOtherKeysInPlace()
     showTab(w, 1);
     retype(field<QLineEdit>(w, "POPServer"), QStringLiteral("ny.example.no"));
     pressOk(w);
-    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(fx->reports.isEmpty());
 
-    const QByteArray text = fx.readFile("KARI.INI");
+    const QByteArray text = fx->readFile("KARI.INI");
     QVERIFY(text.startsWith("; skrevet for hånd\n[Pop3]\n"));
     const auto order = entryOrder(text);
     using Key = QPair<QByteArray, QByteArray>;
     QCOMPARE(order.mid(0, 3), (QList<Key>{{"Pop3", "ServerPort"}, {"Pop3", "ServerName"}, {"Pop3", "Egen"}}));
     QVERIFY(order.contains(Key("Annet", "Nøkkel")));
-    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerPort"), QByteArray("1110"));
-    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerName"), QByteArray("ny.example.no"));
-    QCOMPARE(fx.value("KARI.INI", "Pop3", "Egen"), QByteArray("verdi"));
-    QCOMPARE(fx.value("KARI.INI", "Annet", "Nøkkel"), QByteArray("x"));
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerPort"), QByteArray("1110"));
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerName"), QByteArray("ny.example.no"));
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "Egen"), QByteArray("verdi"));
+    QCOMPARE(fx->value("KARI.INI", "Annet", "Nøkkel"), QByteArray("x"));
 }
 
 void TestSetupWindow::longValues_data()
@@ -520,18 +525,18 @@ void TestSetupWindow::longValues()
     TfmSetup *w = openWindow();
     field<QLineEdit>(w, control)->setText(typed);
     pressOk(w);
-    QVERIFY2(fx.reports.isEmpty(), qPrintable(fx.reports.join(u'\n')));
-    QCOMPARE(fx.value("KARI.INI", section, key), stored);
+    QVERIFY2(fx->reports.isEmpty(), qPrintable(fx->reports.join(u'\n')));
+    QCOMPARE(fx->value("KARI.INI", section, key), stored);
 
     w = openWindow();
     QCOMPARE(field<QLineEdit>(w, control)->text(), shownAgain);
     // Saving again untouched writes the value as it was read: cut to 255 bytes.
     pressOk(w);
-    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(fx->reports.isEmpty());
     if (section != "Pop3")
-        QCOMPARE(fx.value("KARI.INI", section, key), stored.left(255));
+        QCOMPARE(fx->value("KARI.INI", section, key), stored.left(255));
     else
-        QCOMPARE(fx.value("KARI.INI", section, key), Felles::ScramblePassword(shownAgain.toUtf8()));
+        QCOMPARE(fx->value("KARI.INI", section, key), Felles::ScramblePassword(shownAgain.toUtf8()));
 }
 
 void TestSetupWindow::untouchedFieldsKeepTheirBytes()
@@ -539,16 +544,16 @@ void TestSetupWindow::untouchedFieldsKeepTheirBytes()
     // Written by something that used Latin-1: not valid UTF-8.
     const QByteArray user("Bj\xf8rn");
     const QByteArray scrambled = Felles::ScramblePassword("bl\xe5");
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerUser"}, {"Pop3", "ServerPassword"}}, {user, scrambled});
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerUser"}, {"Pop3", "ServerPassword"}}, {user, scrambled});
 
     TfmSetup *w = openWindow();
     QCOMPARE(field<QLineEdit>(w, "Account")->text(), QStringLiteral("Bj\uFFFDrn"));
     retype(field<QLineEdit>(w, "eMinutt"), QStringLiteral("5"));
     pressOk(w);
-    QVERIFY(fx.reports.isEmpty());
-    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerUser"), user);
-    QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerPassword"), scrambled);
-    QCOMPARE(fx.value("KARI.INI", "Pop3", "ScheduleMinutes"), QByteArray("5"));
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerUser"), user);
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerPassword"), scrambled);
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ScheduleMinutes"), QByteArray("5"));
 }
 
 void TestSetupWindow::refusesLineBreaks_data()
@@ -579,19 +584,19 @@ void TestSetupWindow::refusesLineBreaks()
     if (control == "edtPassword")
         named = QStringLiteral("Passord");
 
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"pop.lagret.no"});
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"pop.lagret.no"});
     TfmSetup *w = openWindow();
-    const QByteArray before = fx.readFile("KARI.INI");
-    const QByteArray sharedBefore = fx.readFile("KORVELIN.INI");
+    const QByteArray before = fx->readFile("KARI.INI");
+    const QByteArray sharedBefore = fx->readFile("KORVELIN.INI");
     QLineEdit *edit = field<QLineEdit>(w, control);
     edit->setText(value);
     pressOk(w);
 
-    QCOMPARE(fx.reports.size(), 1);
-    QVERIFY2(fx.reports[0].contains(named), qPrintable(fx.reports[0]));
-    QVERIFY(fx.reports[0].contains(QLatin1String("linjeskift")));
-    QCOMPARE(fx.readFile("KARI.INI"), before);
-    QCOMPARE(fx.readFile("KORVELIN.INI"), sharedBefore);
+    QCOMPARE(fx->reports.size(), 1);
+    QVERIFY2(fx->reports[0].contains(named), qPrintable(fx->reports[0]));
+    QVERIFY(fx->reports[0].contains(QLatin1String("linjeskift")));
+    QCOMPARE(fx->readFile("KARI.INI"), before);
+    QCOMPARE(fx->readFile("KORVELIN.INI"), sharedBefore);
     QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
     // The window stays open on the field at fault, so it can be put right.
     QVERIFY(w->isVisible());
@@ -601,33 +606,33 @@ void TestSetupWindow::refusesLineBreaks()
 
     retype(edit, QStringLiteral("rettet"));
     pressOk(w);
-    QCOMPARE(fx.reports.size(), 1);
+    QCOMPARE(fx->reports.size(), 1);
     QVERIFY(!w->isVisible());
-    QVERIFY(fx.readFile("KARI.INI") != before);
+    QVERIFY(fx->readFile("KARI.INI") != before);
 }
 
 void TestSetupWindow::closeControlSavesNothingAndCheckerReloads()
 {
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
     Gui::CreateForm<TSjekkForm>(SjekkForm);
     SjekkForm->LoadPopSettings();
     QCOMPARE(SjekkForm->pop3.host(), QByteArray("gammel.example.no"));
 
     // Changed behind the checker's back, as another program might.
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"ny.example.no"});
-    const QByteArray before = fx.readFile("KARI.INI");
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"ny.example.no"});
+    const QByteArray before = fx->readFile("KARI.INI");
 
     bool closed = false;
-    WhenModal([&closed](QWidget *window) {
+    whenModal([&closed](QWidget *window) {
         field<QLineEdit>(window, "POPServer")->setText(QStringLiteral("skrevet.example.no"));
         field<QCheckBox>(window, "cNye")->setChecked(true);
         closed = window->close();
     });
-    QTest::mousePress(SjekkForm->findChild<Gui::Shape *>(QStringLiteral("Shape2")), Qt::RightButton);
+    pressShape(SjekkForm, "Shape2", Qt::RightButton);
 
     QVERIFY(closed);
-    QVERIFY(fx.reports.isEmpty());
-    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(fx->readFile("KARI.INI"), before);
     QCOMPARE(SjekkForm->pop3.host(), QByteArray("ny.example.no"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!fmSetup);
@@ -647,33 +652,33 @@ void TestSetupWindow::saveFailure()
     QFETCH(bool, readOnly);
     QFETCH(bool, okAgain);
 
-    writeUserFile(fx.path("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
     Gui::CreateForm<TSjekkForm>(SjekkForm);
     SjekkForm->LoadPopSettings();
-    const QByteArray before = fx.readFile("KARI.INI");
+    const QByteArray before = fx->readFile("KARI.INI");
     // Larger than either file as it is, smaller than the user file after the save.
-    const long long limit = std::max(before.size(), fx.readFile("KORVELIN.INI").size()) + 100;
+    const long long limit = std::max(before.size(), fx->readFile("KORVELIN.INI").size()) + 100;
 
     std::unique_ptr<TestSupport::FileSizeLimit> sizeLimit;
     const auto makeRoom = [&] {
         sizeLimit.reset();
-        QFile::setPermissions(fx.path("KARI.INI"), QFile::ReadOwner | QFile::WriteOwner);
+        QFile::setPermissions(fx->file("KARI.INI"), QFile::ReadOwner | QFile::WriteOwner);
     };
     bool stayedOpen = false;
     bool closedByOk = false;
     int reportsAfterSave = 0;
     QStringList filesAtSave;
-    WhenModal([&](QWidget *window) {
+    whenModal([&](QWidget *window) {
         field<QLineEdit>(window, "POPServer")->setText(QStringLiteral("ny.example.no"));
         field<QLineEdit>(window, "eNavn")->setText(QString(300, u'x'));
         // A read-only mark holds for root too.
         if (readOnly)
-            QFile::setPermissions(fx.path("KARI.INI"), QFile::ReadOwner);
+            QFile::setPermissions(fx->file("KARI.INI"), QFile::ReadOwner);
         else
             sizeLimit = std::make_unique<TestSupport::FileSizeLimit>(limit);
-        filesAtSave = fx.files();
+        filesAtSave = fx->files();
         pressOk(window);
-        reportsAfterSave = fx.reports.size();
+        reportsAfterSave = fx->reports.size();
         stayedOpen = window->isVisible();
         if (okAgain) {
             makeRoom();
@@ -682,8 +687,8 @@ void TestSetupWindow::saveFailure()
         }
         window->close();
     });
-    QTest::mousePress(SjekkForm->findChild<Gui::Shape *>(QStringLiteral("Shape2")), Qt::LeftButton);
-    const QStringList filesAfter = fx.files();
+    pressShape(SjekkForm, "Shape2");
+    const QStringList filesAfter = fx->files();
     makeRoom();
     if (!readOnly)
         QVERIFY(!filesAtSave.isEmpty());
@@ -691,32 +696,32 @@ void TestSetupWindow::saveFailure()
     // The save failed at the flush and said so; the window stayed open with
     // what was typed.
     QCOMPARE(reportsAfterSave, 1);
-    QVERIFY2(fx.reports[0].contains(QLatin1String("KARI.INI")), qPrintable(fx.reports[0]));
+    QVERIFY2(fx->reports[0].contains(QLatin1String("KARI.INI")), qPrintable(fx->reports[0]));
     QVERIFY(stayedOpen);
-    QCOMPARE(fx.reports.size(), 1);
+    QCOMPARE(fx->reports.size(), 1);
     // Nothing reached the disk, not even a temporary file.
     QCOMPARE(filesAfter, filesAtSave);
     if (okAgain) {
         // The second OK saved what was typed, and the checker took it.
         QVERIFY(closedByOk);
-        QCOMPARE(fx.value("KARI.INI", "Pop3", "ServerName"), QByteArray("ny.example.no"));
+        QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerName"), QByteArray("ny.example.no"));
         QCOMPARE(SjekkForm->pop3.host(), QByteArray("ny.example.no"));
         return;
     }
     // The checker's reload kept what is on disk; with room again, its next
     // reload still does not write the values the user gave up on.
     QCOMPARE(SjekkForm->pop3.host(), QByteArray("gammel.example.no"));
-    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QCOMPARE(fx->readFile("KARI.INI"), before);
     SjekkForm->LoadPopSettings();
-    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QCOMPARE(fx->readFile("KARI.INI"), before);
     QCOMPARE(SjekkForm->pop3.host(), QByteArray("gammel.example.no"));
-    QCOMPARE(fx.reports.size(), 1);
+    QCOMPARE(fx->reports.size(), 1);
 }
 
 void TestSetupWindow::pingButtonTestsTypedServer()
 {
     TfmSetup *w = openWindow();
-    const QByteArray before = fx.readFile("KARI.INI");
+    const QByteArray before = fx->readFile("KARI.INI");
     showTab(w, 1);
     retype(field<QLineEdit>(w, "POPServer"), QStringLiteral("127.0.0.1"));
     QTest::mouseClick(field<QPushButton>(w, "BitBtn2"), Qt::LeftButton);
@@ -724,9 +729,9 @@ void TestSetupWindow::pingButtonTestsTypedServer()
     // The text on screen is tested, not the saved one, and nothing is saved.
     QVERIFY(IPTestForm);
     QCOMPARE(IPTestForm->Client.host(), QStringLiteral("127.0.0.1"));
-    QVERIFY(fx.reports.isEmpty());
+    QVERIFY(fx->reports.isEmpty());
     QVERIFY(w->isVisible());
-    QCOMPARE(fx.readFile("KARI.INI"), before);
+    QCOMPARE(fx->readFile("KARI.INI"), before);
 }
 
 void TestSetupWindow::deadAccessKeysTypeNothing_data()
@@ -807,7 +812,7 @@ void TestSetupWindow::longValuesShowTheirBeginning()
     QFETCH(QByteArray, key);
     QFETCH(QString, value);
     const QByteArray stored = control == "Password" ? Felles::ScramblePassword(value.toUtf8()) : value.toUtf8();
-    writeUserFile(fx.path("KARI.INI"), {{section, key}}, {stored});
+    writeUserFile(fx->file("KARI.INI"), {{section, key}}, {stored});
 
     TfmSetup *w = openWindow();
     showTab(w, tab);
@@ -835,5 +840,5 @@ void TestSetupWindow::longValuesShowTheirBeginning()
     QVERIFY(same);
 }
 
-KORVELIN_SETUP_TEST_MAIN(TestSetupWindow)
+KORVELIN_GUI_TEST_MAIN(TestSetupWindow)
 #include "tst_setup_window.moc"
