@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, compiles the Windows files with MinGW-w64, builds
-# Korvelin and runs the whole test suite: once as built, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Korvelin with warnings as errors and runs the whole test suite: once as
+# built, once under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -9,11 +9,12 @@ scripts/install-deps.sh test
 scripts/check-windows.sh
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DKORVELIN_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVELIN_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKORVELIN_SANITIZE=ON -DBUILD_TESTING=ON \
+  -DKORVELIN_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 # Any report fails the run; only leaks inside Qt's own libraries are suppressed.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \

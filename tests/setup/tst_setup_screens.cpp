@@ -142,9 +142,9 @@ void TestSetupScreens::tab()
             inputs.append({c->objectName(), box});
         }
     }
-    for (const auto &caption : captions)
+    for (const auto &laidOut : captions)
         for (const auto &input : inputs)
-            QVERIFY2(!caption.second.intersects(input.second), qPrintable(caption.first + u'/' + input.first));
+            QVERIFY2(!laidOut.second.intersects(input.second), qPrintable(laidOut.first + u'/' + input.first));
 }
 
 KORVELIN_GUI_TEST_MAIN(TestSetupScreens)
