@@ -23,6 +23,7 @@ fixture="$source_dir/tests/pop3/dovecot-fixture.sh"
 [ -x "$program" ] || die "$program is not built"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/korvelin-demo.XXXXXX")
+# shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
     "$fixture" stop "$work/server" || true
     rm -rf -- "$work"
@@ -55,7 +56,7 @@ scramble() {
     local i=1 byte
     printf 'z'
     for byte in $(printf '%s' "$1" | od -An -v -tu1); do
-        printf "\\x$(printf '%02x' $(((byte + i) % 256)))"
+        printf '%b' "\\x$(printf '%02x' $(((byte + i) % 256)))"
         i=$((i + 1))
     done
     printf '2'

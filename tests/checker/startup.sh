@@ -11,7 +11,9 @@ program=$(realpath "$1")
 work=$(mktemp -d)
 app_pid=
 cleanup() {
-  [[ -n "$app_pid" ]] && kill -KILL "$app_pid" 2>/dev/null || true
+  if [[ -n "$app_pid" ]]; then
+    kill -KILL "$app_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -76,7 +78,7 @@ wait_exit
 grep -q "linjeskift" "$work/stderr" || fail "the settings store's error was not on stderr: $(cat "$work/stderr")"
 # Without a display only stderr says it, and the status stays 1.
 status=0
-out=$(cd "$bad" && DISPLAY= "$program" 2>&1 >/dev/null) || status=$?
+out=$(cd "$bad" && DISPLAY='' "$program" 2>&1 >/dev/null) || status=$?
 [[ "$status" == 1 && "$out" == *linjeskift* ]] || fail "without a display: status $status, said: $out"
 
 echo "start-up test passed"

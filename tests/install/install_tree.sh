@@ -11,6 +11,7 @@ build=$1
 smoke=$2
 id=no.korvelin.sjekker
 sizes=(16 22 24 32 48 64 128 256)
+# shellcheck disable=SC2016 # a literal $HOME: the name must survive the menu entry's quoting
 prefix='/opt/Mine programmer 100% $HOME'
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
