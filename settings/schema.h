@@ -54,6 +54,7 @@ inline constexpr Entry EmailName{EmailSection, "EmailName", Form::Text, "eNavn"}
 
 // Every key the settings window saves, in the order it writes them; that is
 // also the order in which the keys first appear in a new file.
+// clang-format off
 inline constexpr Entry Saved[] = {
     Pop3::ServerName, Pop3::ServerUser, Pop3::ServerPassword, Pop3::StartupCheck,
     Pop3::Scheduler, Pop3::ScheduleMinutes, Pop3::ShowList, Pop3::HideWindow,
@@ -62,5 +63,6 @@ inline constexpr Entry Saved[] = {
     Email::PersonalEmail, Email::EmailName,
     Smtp::AuthenticationType,
 };
+// clang-format on
 
 } // namespace Felles::Schema

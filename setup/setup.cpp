@@ -57,11 +57,13 @@ struct Caption {
     const char *edit;
     const char *caption;
 };
+// clang-format off
 constexpr Caption Captions[] = {
     {"eNavn", "Label2"},      {"Email", "Label10"},       {"POPServer", "Label1"},
     {"Account", "Label8"},    {"Password", "Label9"},     {"eMinutt", "cSchedule"},
     {"SMTPServer", "Label11"}, {"edtAccount", "lbAccount"}, {"edtPassword", "lbPassword"},
 };
+// clang-format on
 
 QString captionText(const QWidget *window, const QLineEdit *edit)
 {

@@ -22,6 +22,7 @@ void TestPlatformChoice::choice_data()
     QTest::addColumn<QByteArray>("platform");
 
     // A Wayland session that also offers X11: X11, where the window can be placed.
+    // clang-format off
     QTest::newRow("wayland and x11") << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0"}
                                      << QByteArray("xcb");
     // Qt reads a set but empty WAYLAND_DISPLAY as a Wayland session too.
@@ -44,6 +45,7 @@ void TestPlatformChoice::choice_data()
     // X11 only: Qt picks X11 by itself.
     QTest::newRow("x11 only") << QStringList{"DISPLAY=:0"} << QByteArray();
     QTest::newRow("nothing") << QStringList{} << QByteArray();
+    // clang-format on
 }
 
 void TestPlatformChoice::choice()

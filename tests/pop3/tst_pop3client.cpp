@@ -104,6 +104,7 @@ void TestPop3Client::scriptedServer_data()
     QTest::addColumn<qint64>("size");
 
     const QByteArray hello = "+OK fake POP3 ready\r\n";
+    // clang-format off
     QTest::newRow("empty mailbox") << hello << false << QByteArray("+OK 0 0\r\n") << "" << 0LL << 0LL;
     QTest::newRow("text after the size") << hello << false << QByteArray("+OK 3 228 octets\r\n") << "" << 3LL << 228LL;
     QTest::newRow("bare LF") << hello << false << QByteArray("+OK 2 40\n") << "" << 2LL << 40LL;
@@ -133,6 +134,7 @@ void TestPop3Client::scriptedServer_data()
     // So long that libcurl clips it and would hand on a plausible prefix.
     QTest::newRow("endless line") << hello << false << "+OK 1 5 " + QByteArray(100000, ' ') + "7\r\n"
                                   << "lengre enn 1024 byte" << 0LL << 0LL;
+    // clang-format on
 }
 
 void TestPop3Client::scriptedServer()
@@ -193,6 +195,7 @@ void TestPop3Client::boundsAndReasons_data()
 
     // The answer is in before QUIT; QUIT's silence costs its own short wait,
     // not the response time-out, and never more than the whole bound leaves.
+    // clang-format off
     QTest::newRow("silent QUIT") << with([](Script &s) { s.quitReply.clear(); }) << false
                                  << QList<int>{2000, 2, 1000, 300} << QStringList();
     QTest::newRow("silent QUIT late in the check") << with([](Script &s) {
@@ -239,12 +242,14 @@ void TestPop3Client::boundsAndReasons_data()
                                     << QStringList{"lukket forbindelsen uten å svare på PASS."};
     QTest::newRow("closed at STAT") << with([](Script &s) { s.closeOn = "STAT"; }) << false << usual
                                     << QStringList{"lukket forbindelsen uten å svare på STAT."};
+    // clang-format on
 
     // Server text reaches the message whole, as the characters it was sent
     // as, markup and all; only its length and its invisible characters are
     // limited.
     const QByteArray markup = "-ERR <a href=\"http://example.invalid/\"><font size=7 color=red>Passordet er "
                               "utl\xc3\xb8pt - klikk her</font></a>";
+    // clang-format off
     QTest::newRow("markup -ERR on PASS") << with([&](Script &s) { s.passReply = markup + "\r\n"; }) << false << usual
                                          << QStringList{"Innlogging avvist av POP3-serveren",
                                                         ": " + QString::fromUtf8(markup)};
@@ -256,6 +261,7 @@ void TestPop3Client::boundsAndReasons_data()
     QTest::newRow("long -ERR on PASS") << with([](Script &s) { s.passReply = "-ERR " + QByteArray(400, 'x') + "\r\n"; })
                                        << false << usual
                                        << QStringList{": -ERR " + QString(195, QLatin1Char('x')) + QChar(0x2026)};
+    // clang-format on
 }
 
 void TestPop3Client::boundsAndReasons()
@@ -308,6 +314,7 @@ void TestPop3Client::refusedInputNeverConnects_data()
     // Each host would change what the URL means: a path, user info, a query,
     // a fragment, a second port, a second line.
     const QByteArray u = "kari", p = "hemmelig";
+    // clang-format off
     QTest::newRow("empty host") << QByteArray() << 0 << u << p << "servernavnet er tomt";
     QTest::newRow("slash") << QByteArray("127.0.0.1/x") << 0 << u << p << "tegnet «/»";
     QTest::newRow("at sign") << QByteArray("evil@127.0.0.1") << 0 << u << p << "tegnet «@»";
@@ -336,6 +343,7 @@ void TestPop3Client::refusedInputNeverConnects_data()
                                      << "Passordet inneholder et linjeskift eller et NUL-tegn";
     QTest::newRow("LF in user") << QByteArray("127.0.0.1") << 0 << QByteArray("kari\nx") << p
                                 << "Brukernavnet inneholder et linjeskift";
+    // clang-format on
 }
 
 void TestPop3Client::refusedInputNeverConnects()
@@ -388,10 +396,12 @@ void TestPop3Client::urlHostForm_data()
     QTest::addColumn<QByteArray>("host");
     QTest::addColumn<QByteArray>("url");
     // A zone's '%' would start an escape in the URL.
+    // clang-format off
     QTest::newRow("IPv6 with zone") << QByteArray("fe80::1%eth0") << QByteArray("[fe80::1%25eth0]");
     QTest::newRow("bracketed with zone") << QByteArray("[fe80::1%eth0]") << QByteArray("[fe80::1%25eth0]");
     QTest::newRow("internationalised name") << QByteArray("bl\xc3\xa5" "b\xc3\xa6r.example.no")
                                             << QByteArray("bl\xc3\xa5" "b\xc3\xa6r.example.no");
+    // clang-format on
 }
 
 void TestPop3Client::urlHostForm()

@@ -287,6 +287,7 @@ void TestIcmpClient::failuresSayWhy_data()
     QTest::addColumn<QStringList>("says");
 
     const IcmpClient::Methods all = IcmpClient::AllMethods;
+    // clang-format off
     QTest::newRow("no host") << QString() << all << false << QStringList{QStringLiteral("Ingen vert")};
     QTest::newRow("blank in the name") << QStringLiteral("mail .example") << all << false
                                        << QStringList{QStringLiteral("«mail .example» er ikke et gyldig vertsnavn")};
@@ -307,6 +308,7 @@ void TestIcmpClient::failuresSayWhy_data()
         << QStringList{QStringLiteral("Kan ikke sende ping til 127.0.0.1: "),
                        QStringLiteral("datagram-ICMP-socket: ") + QString::fromLocal8Bit(std::strerror(EACCES)),
                        QStringLiteral("rå ICMP-socket: ikke valgt"), QStringLiteral("/nonexistent/ping")};
+    // clang-format on
 }
 
 void TestIcmpClient::failuresSayWhy()
@@ -343,10 +345,12 @@ void TestIcmpClient::pingProgramFailures_data()
 {
     QTest::addColumn<QByteArray>("script");
     QTest::addColumn<QString>("says");
+    // clang-format off
     QTest::newRow("reports an error") << QByteArray("echo 'ping: sendmsg: Operation not permitted' >&2; exit 2")
                                       << QStringLiteral("Ping-programmet feilet: ping: sendmsg: Operation not permitted");
     QTest::newRow("dies") << QByteArray("kill -9 $$") << QStringLiteral("stoppet uventet");
     QTest::newRow("hangs") << QByteArray("echo $$ > \"$0.pid\"; exec sleep 60") << QStringLiteral("ble ikke ferdig");
+    // clang-format on
 }
 
 void TestIcmpClient::pingProgramFailures()
@@ -403,6 +407,7 @@ void TestIcmpClient::userWithoutRights_data()
     QTest::addColumn<bool>("datagramAllowed");
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("says");
+    // clang-format off
     QTest::newRow("the ping program") << false << QStringLiteral("ping")
                                       << QStringList{QStringLiteral("method=%1 bytes=%2").arg(IcmpClient::Program).arg(EchoReplySize)};
     QTest::newRow("datagram socket") << true << QStringLiteral("ping")
@@ -413,6 +418,7 @@ void TestIcmpClient::userWithoutRights_data()
                        QStringLiteral("datagram-ICMP-socket: ") + QString::fromLocal8Bit(std::strerror(EACCES)),
                        QStringLiteral("rå ICMP-socket: ") + QString::fromLocal8Bit(std::strerror(EPERM)),
                        QStringLiteral("/nonexistent/ping")};
+    // clang-format on
 }
 
 void TestIcmpClient::userWithoutRights()

@@ -36,6 +36,7 @@ void TestIdentity::userName_data()
     QTest::addColumn<QByteArray>("upperName");
     QTest::addColumn<QByteArray>("fileName");
 
+    // clang-format off
     QTest::newRow("key with name") << true << QByteArray("Kari") << QByteArray("other") << QByteArray("Kari")
                                    << QByteArray("KARI") << QByteArray("KARI.INI");
     QTest::newRow("small letters") << true << QByteArray("ola") << QByteArray("<unset>") << QByteArray("ola")
@@ -61,6 +62,7 @@ void TestIdentity::userName_data()
     QTest::newRow("300-byte name") << true << QByteArray(300, 'a') << QByteArray("<unset>")
                                    << QByteArray(255, 'a') << QByteArray(255, 'A')
                                    << QByteArray(255, 'A') + ".INI";
+    // clang-format on
 }
 
 void TestIdentity::userName()
@@ -101,11 +103,13 @@ void TestIdentity::domain_data()
     QTest::addColumn<QByteArray>("dhcp");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("dhcpLookups");
+    // clang-format off
     QTest::newRow("domain only") << QByteArray("firma.no") << QByteArray() << QByteArray("firma.no") << 0;
     QTest::newRow("domain wins, dhcp not read") << QByteArray("firma.no") << QByteArray("dhcp.no")
                                                 << QByteArray("firma.no") << 0;
     QTest::newRow("dhcp when domain empty") << QByteArray() << QByteArray("dhcp.no") << QByteArray("dhcp.no") << 1;
     QTest::newRow("neither") << QByteArray() << QByteArray() << QByteArray() << 1;
+    // clang-format on
 }
 
 void TestIdentity::domain()

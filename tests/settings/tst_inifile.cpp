@@ -216,6 +216,7 @@ void TestIniFile::foreignFilesReadAndRewrite_data()
     QTest::addColumn<QByteArray>("entries");
     QTest::addColumn<QByteArray>("rewritten"); // "=" when byte for byte the same
 
+    // clang-format off
     QTest::newRow("CR only")
         << QByteArray("[Pop3]\rServerName=mail.example\rServerUser=kari\r[Smtp]\rServerName=smtp\r")
         << QByteArray("Pop3/ServerName=mail.example\nPop3/ServerUser=kari\nSmtp/ServerName=smtp\n") << QByteArray("=");
@@ -244,6 +245,7 @@ void TestIniFile::foreignFilesReadAndRewrite_data()
     QTest::newRow("quoted value, CR only")
         << QByteArray("[Pop3]\rServerUser=\" ola \"\r\r") << QByteArray("Pop3/ServerUser= ola \n") << QByteArray("=");
     QTest::newRow("no line end at all") << QByteArray("[Pop3]") << QByteArray() << QByteArray("[Pop3]\n");
+    // clang-format on
 }
 
 void TestIniFile::foreignFilesReadAndRewrite()

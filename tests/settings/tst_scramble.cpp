@@ -21,11 +21,13 @@ void TestScramble::scrambleAndBack_data()
 {
     QTest::addColumn<QByteArray>("plain");
     QTest::addColumn<QByteArray>("stored");
+    // clang-format off
     QTest::newRow("example") << QByteArray("abc") << QByteArray("zbdf2");
     QTest::newRow("empty") << QByteArray() << QByteArray("z2");
     QTest::newRow("code 255 wraps to 0") << QByteArray("\xff") << QByteArray("z\0" "2", 3);
     QTest::newRow("code 254 at 2 wraps to 0") << QByteArray("a\xfe") << QByteArray("zb\0" "2", 4);
     QTest::newRow("UTF-8 letters") << QByteArray("\xc3\xa5") << QByteArray("z\xc4\xa7" "2");
+    // clang-format on
 }
 
 void TestScramble::scrambleAndBack()

@@ -403,6 +403,7 @@ void TestSettingsFiles::failuresSayWhy_data()
 {
     QTest::addColumn<int>("cause");
     QTest::addColumn<QString>("reason");
+    // clang-format off
     QTest::newRow("read-only mark, even for root") << int(ReadOnlyMark) << QStringLiteral("filen er skrivebeskyttet");
     QTest::newRow("file-size limit") << int(SizeLimit) << QStringLiteral("filen er for stor");
     QTest::newRow("file-size limit, another user's file") << int(SizeLimitInPlace) << QStringLiteral("filen er for stor");
@@ -414,6 +415,7 @@ void TestSettingsFiles::failuresSayWhy_data()
     QTest::newRow("not a regular file") << int(NotAFile) << QStringLiteral("den er ikke en vanlig fil");
     QTest::newRow("anything else keeps the system's words")
         << int(OtherError) << QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    // clang-format on
 }
 
 void TestSettingsFiles::failuresSayWhy()

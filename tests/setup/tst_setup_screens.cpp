@@ -21,12 +21,14 @@
 #include <QTest>
 
 // The width of each caption's box, as the window is laid out.
+// clang-format off
 const QHash<QString, int> LaidOutWidth{
     {"Label2", 63},       {"Label10", 67},    {"Label1", 143}, {"Label8", 28},  {"Label9", 38},
     {"Label11", 147},     {"lblAuthenticationType", 27},       {"lbAccount", 55}, {"lbPassword", 38},
     {"Label4", 53},       {"cNye", 201},      {"cSchedule", 161}, {"Label3", 43}, {"cHide", 185},
     {"cListe", 169},      {"Label5", 130},    {"cVismelding", 177}, {"cBeep", 97}, {"VisNyListe", 113},
 };
+// clang-format on
 
 class TestSetupScreens : public QObject
 {
@@ -54,6 +56,7 @@ void TestSetupScreens::tab_data()
     // "control=text"; a list's items are joined by "|".
     QTest::addColumn<QStringList>("texts");
 
+    // clang-format off
     QTest::newRow("adresse") << 0 << "Adresse"
                              << QStringList{"Label2=Visningsnavn", "Label10=&Epost adresse"};
     QTest::newRow("motta") << 1 << "Motta"
@@ -75,6 +78,7 @@ void TestSetupScreens::tab_data()
                        "cVismelding=Vis meldingstatus",
                        "cBeep=Spill av en lyd",
                        "VisNyListe=Vis meldingslisten"};
+    // clang-format on
 }
 
 void TestSetupScreens::tab()

@@ -217,6 +217,7 @@ void TestSetupWindow::defaults_data()
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("userFile");
 
+    // clang-format off
     QTest::newRow("first time") << QByteArray("kari") << QByteArray("example.no") << QByteArray()
                                 << QByteArray() << QByteArray() << "kari" << "mail.example.no"
                                 << "kari@example.no" << "KARI.INI";
@@ -234,6 +235,7 @@ void TestSetupWindow::defaults_data()
     QTest::newRow("address from the stored account")
         << QByteArray("kari") << QByteArray("example.no") << QByteArray("ola") << QByteArray()
         << QByteArray() << "ola" << "mail.example.no" << "ola@example.no" << "KARI.INI";
+    // clang-format on
 }
 
 void TestSetupWindow::defaults()
@@ -384,11 +386,13 @@ void TestSetupWindow::roundTrip_data()
 void TestSetupWindow::roundTrip()
 {
     QFETCH(int, bit);
+    // clang-format off
     const QHash<QString, QString> texts{
         {"eNavn", "Åse Ødegård"},        {"Email", "åse@fjellbygd.no"}, {"POPServer", "pop.fjellbygd.no"},
         {"Account", "åse.ødegård"},      {"Password", "blåbær-Æ!"},      {"eMinutt", "15"},
         {"SMTPServer", "smtp.fjellbygd.no"}, {"edtAccount", "åse.smtp"},  {"edtPassword", "sånn=; [x]"},
     };
+    // clang-format on
     const int authIndex = bit % 2;
 
     TfmSetup *w = openWindow();
@@ -495,6 +499,7 @@ void TestSetupWindow::longValues_data()
     QTest::addColumn<QString>("shownAgain");
 
     const QString x300(300, u'x');
+    // clang-format off
     QTest::newRow("display name, 300 letters")
         << QByteArray("eNavn") << QByteArray("Email") << QByteArray("EmailName") << x300
         << x300.toUtf8() << x300.left(255);
@@ -503,6 +508,7 @@ void TestSetupWindow::longValues_data()
     QTest::newRow("address, 300 Norwegian letters")
         << QByteArray("Email") << QByteArray("Email") << QByteArray("PersonalEmail") << oe300
         << oe300.toUtf8() << oe300.left(127);
+    // clang-format on
     // One letter repeated this long always scrambles to a line break
     // somewhere; the letter steps aside at those positions.
     QString p300;
@@ -563,6 +569,7 @@ void TestSetupWindow::refusesLineBreaks_data()
     QTest::addColumn<int>("tab");
     QTest::addColumn<QString>("named");
 
+    // clang-format off
     QTest::newRow("line feed in the display name")
         << QByteArray("eNavn") << "Åse\nØdegård" << 0 << "Visningsnavn";
     QTest::newRow("carriage return in the SMTP password")
@@ -573,6 +580,7 @@ void TestSetupWindow::refusesLineBreaks_data()
     // "é" is C3 A9; A9 at position 100 shifts to 13, a carriage return.
     QTest::newRow("POP3 password stored with a carriage return")
         << QByteArray("Password") << QString(98, u'a') + u'é' << 1 << "Passord";
+    // clang-format on
 }
 
 void TestSetupWindow::refusesLineBreaks()
@@ -742,12 +750,14 @@ void TestSetupWindow::deadAccessKeysTypeNothing_data()
     QTest::addColumn<QString>("letters");
     QTest::addColumn<QByteArray>("focusAfter");
 
+    // clang-format off
     QTest::newRow("display name, every access key") << 0 << QByteArray("eNavn") << "eikputb" << QByteArray("eNavn");
     QTest::newRow("SMTP server, login fields hidden") << 2 << QByteArray("SMTPServer") << "bpu" << QByteArray("SMTPServer");
     QTest::newRow("minutes, the fields on other tabs") << 3 << QByteArray("eMinutt") << "ket" << QByteArray("eMinutt");
     QTest::newRow("list of login types") << 2 << QByteArray("cboAuthType") << "eikp" << QByteArray("cboAuthType");
     // An access key that leads somewhere still does.
     QTest::newRow("Type leads to the list") << 2 << QByteArray("SMTPServer") << "t" << QByteArray("cboAuthType");
+    // clang-format on
 }
 
 void TestSetupWindow::deadAccessKeysTypeNothing()
