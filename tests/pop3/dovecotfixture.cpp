@@ -84,11 +84,11 @@ void Server::setUser(const QByteArray &name, const QByteArray &password) const
     // One passwd-file per user (see dovecot-fixture.sh), written beside and
     // renamed over; the auth process reads it as group "dovecot" under root.
     const QByteArray users = m_root + "/users";
-    struct stat folder {};
+    struct stat folder = {};
     if (::stat(users.constData(), &folder) < 0)
         failWith("cannot stat", users, errno);
     const QByteArray path = users + '/' + name;
-    struct stat before {};
+    struct stat before = {};
     const bool existed = ::stat(path.constData(), &before) == 0;
 
     QByteArray temp = users + "/.new.XXXXXX";
@@ -108,7 +108,7 @@ void Server::setUser(const QByteArray &name, const QByteArray &password) const
     if (existed) {
         // Dovecot notices a changed file by its time stamp in whole seconds,
         // and looks at most once a second.
-        struct stat after {};
+        struct stat after = {};
         if (::stat(path.constData(), &after) == 0 && after.st_mtime <= before.st_mtime) {
             const struct timespec times[2] = {{before.st_mtime + 1, 0}, {before.st_mtime + 1, 0}};
             ::utimensat(AT_FDCWD, path.constData(), times, 0);
@@ -122,7 +122,7 @@ void Server::addMessage(const QByteArray &user, const QByteArray &message) const
     checkName(user);
     static std::atomic<int> counter{0};
     const QByteArray mail = m_root + "/mail";
-    struct stat owner {};
+    struct stat owner = {};
     if (::stat(mail.constData(), &owner) < 0)
         failWith("cannot stat", mail, errno);
     const QByteArray box = mail + '/' + user;

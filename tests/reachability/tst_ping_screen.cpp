@@ -119,6 +119,7 @@ void TestPingScreen::initTestCase()
     m_standIn = m_dir.filePath(QStringLiteral("ping"));
     QFile script(m_standIn);
     QVERIFY(script.open(QIODevice::WriteOnly));
+    // clang-format off
     script.write("#!/bin/sh\n"
                  "cd '" + QFile::encodeName(m_dir.path()) + "' || exit 2\n"
                  "n=$(( $(cat count 2>/dev/null || echo 0) + 1 ))\n"
@@ -128,6 +129,7 @@ void TestPingScreen::initTestCase()
                  "wait $pid; status=$?\n"
                  "cat out.$n\n"
                  "exit $status\n");
+    // clang-format on
     script.close();
     QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
 }
@@ -313,10 +315,14 @@ void TestPingScreen::oneFontInEveryWindow()
     SjekkForm = nullptr; // deleted with the other windows
 
     for (const auto &other : seen.mid(1)) {
-        QVERIFY2(other.second.size() == seen[0].second.size(),
-                 qPrintable(QStringLiteral("%1 %2x%3, %4 %5x%6")
-                                .arg(seen[0].first).arg(seen[0].second.width()).arg(seen[0].second.height())
-                                .arg(other.first).arg(other.second.width()).arg(other.second.height())));
+        const QString sizes = QStringLiteral("%1 %2x%3, %4 %5x%6")
+                                  .arg(seen[0].first)
+                                  .arg(seen[0].second.width())
+                                  .arg(seen[0].second.height())
+                                  .arg(other.first)
+                                  .arg(other.second.width())
+                                  .arg(other.second.height());
+        QVERIFY2(other.second.size() == seen[0].second.size(), qPrintable(sizes));
         // The edges of the letters may fall a little differently on another background.
         const int differ = differingPixels(seen[0].second.convertToFormat(QImage::Format_RGB32),
                                            other.second.convertToFormat(QImage::Format_RGB32));
