@@ -83,9 +83,9 @@ bool rawDialogue(quint16 port, QByteArray *stat)
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && readLine(fd).startsWith("+OK");
-    for (const QByteArray &command : {QByteArray("USER ") + User, QByteArray("PASS ") + Password,
-                                      QByteArray("STAT"), QByteArray("QUIT")}) {
+           && readLine(fd).startsWith("+OK");
+    for (const QByteArray &command :
+         {QByteArray("USER ") + User, QByteArray("PASS ") + Password, QByteArray("STAT"), QByteArray("QUIT")}) {
         if (!ok)
             break;
         const QByteArray line = command + "\r\n";
@@ -104,8 +104,8 @@ bool curlProcess(const QByteArray &curl, quint16 port)
 {
     const QByteArray url = "pop3://127.0.0.1:" + QByteArray::number(port) + "/";
     const QByteArray login = QByteArray(User) + ':' + Password;
-    const char *argv[] = {curl.constData(), "-s", "-I", "-X", "STAT", "--user", login.constData(),
-                          url.constData(), nullptr};
+    const char *argv[] = {curl.constData(), "-s",   "-I", "-X", "STAT", "--user", login.constData(),
+                          url.constData(),  nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -126,13 +126,15 @@ int run(int iterations)
     bool ownServer = false;
     if (qEnvironmentVariableIsEmpty("KORVELIN_DOVECOT_DIR")) {
         qputenv("KORVELIN_DOVECOT_DIR", QFile::encodeName(serverDir.path()));
-        if (QProcess::execute(QStringLiteral(KORVELIN_DOVECOT_SCRIPT), {QStringLiteral("start"), serverDir.path()}) != 0) {
+        if (QProcess::execute(QStringLiteral(KORVELIN_DOVECOT_SCRIPT), {QStringLiteral("start"), serverDir.path()})
+            != 0) {
             std::fprintf(stderr, "bench: could not start Dovecot\n");
             return 1;
         }
         ownServer = true;
     }
-    struct Stop {
+    struct Stop
+    {
         bool on;
         QString dir;
         ~Stop()

@@ -76,9 +76,9 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    Gui::CreateForm<TSjekkForm>(SjekkForm);     // the main window
-    Gui::CreateForm<TfmSetup>(fmSetup);         // hidden, never shown; loads the per-user file
-    Gui::CreateForm<TIPTestForm>(IPTestForm);   // hidden until a ping
+    Gui::CreateForm<TSjekkForm>(SjekkForm);   // the main window
+    Gui::CreateForm<TfmSetup>(fmSetup);       // hidden, never shown; loads the per-user file
+    Gui::CreateForm<TIPTestForm>(IPTestForm); // hidden until a ping
 
     int status = app.run(SjekkForm);
 

@@ -18,7 +18,8 @@ BOOL WINAPI onConsoleEvent(DWORD)
 {
     // Called on a thread of its own: hand the request to the event loop.
     if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { Gui::Quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { Gui::Quit(); }, Qt::QueuedConnection);
     else
         caughtEarly = true;
     return TRUE;

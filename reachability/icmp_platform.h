@@ -63,7 +63,6 @@ QStringList PingArguments(const Target &target, const Echo &echo);
 
 // Reads the outcome of the ping program from its exit code and output:
 // the reply size, or 0 for no reply. Throws IcmpError when it failed.
-int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors,
-                      const Echo &echo);
+int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors, const Echo &echo);
 
 } // namespace IcmpPlatform

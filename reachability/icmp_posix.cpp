@@ -227,8 +227,8 @@ bool receiveAgain(int error, const Target &target)
 
 // The size of the echo reply to this request in what the socket received,
 // or 0 when it is anything else.
-int replySize(const unsigned char *buffer, size_t length, bool raw, const sockaddr_storage &from,
-              const Target &target, const Echo &echo)
+int replySize(const unsigned char *buffer, size_t length, bool raw, const sockaddr_storage &from, const Target &target,
+              const Echo &echo)
 {
     const bool v4 = target.family == Family::V4;
     const unsigned char *icmp = buffer;
@@ -346,8 +346,7 @@ QStringList PingArguments(const Target &target, const Echo &echo)
             target.numeric};
 }
 
-int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors,
-                      const Echo &echo)
+int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors, const Echo &echo)
 {
     // iputils: 0 = a reply came, 1 = none came, anything else = it failed.
     if (exitCode == 1)

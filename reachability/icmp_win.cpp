@@ -38,11 +38,9 @@ namespace {
 QString systemReason(DWORD error)
 {
     wchar_t *text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
-                       | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    const QString reason = text ? QString::fromWCharArray(text).trimmed()
-                                : QStringLiteral("feil %1").arg(error);
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const QString reason = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("feil %1").arg(error);
     LocalFree(text);
     return reason;
 }
@@ -208,24 +206,23 @@ Outcome EchoDatagram(const Target &target, const Echo &echo)
         data[i] = (unsigned char)i;
     // Room for the reply, its data, an ICMP error and the status block the
     // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
-    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size()
-                                     + 8 + 2 * sizeof(void *) + 64);
+    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size() + 8
+                                     + 2 * sizeof(void *) + 64);
     const DWORD timeout = DWORD(echo.timeoutMs);
 
     DWORD count;
     if (v4) {
         const auto *to = reinterpret_cast<const sockaddr_in *>(target.sockaddr.constData());
-        count = IcmpSendEcho2(icmp.handle, nullptr, nullptr, nullptr, to->sin_addr.S_un.S_addr,
-                              data.data(), WORD(data.size()), nullptr, reply.data(),
-                              DWORD(reply.size()), timeout);
+        count = IcmpSendEcho2(icmp.handle, nullptr, nullptr, nullptr, to->sin_addr.S_un.S_addr, data.data(),
+                              WORD(data.size()), nullptr, reply.data(), DWORD(reply.size()), timeout);
     } else {
         sockaddr_in6 source;
         std::memset(&source, 0, sizeof source);
         source.sin6_family = AF_INET6;
         sockaddr_in6 to;
         std::memcpy(&to, target.sockaddr.constData(), sizeof to);
-        count = Icmp6SendEcho2(icmp.handle, nullptr, nullptr, nullptr, &source, &to, data.data(),
-                               WORD(data.size()), nullptr, reply.data(), DWORD(reply.size()), timeout);
+        count = Icmp6SendEcho2(icmp.handle, nullptr, nullptr, nullptr, &source, &to, data.data(), WORD(data.size()),
+                               nullptr, reply.data(), DWORD(reply.size()), timeout);
         if (count != 0)
             count = Icmp6ParseReplies(reply.data(), DWORD(reply.size()));
     }
@@ -271,8 +268,7 @@ QStringList PingArguments(const Target &target, const Echo &echo)
             target.numeric};
 }
 
-int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors,
-                      const Echo &)
+int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &errors, const Echo &)
 {
     // ping.exe exits with 0 also when a router answered "unreachable": only
     // a reply line with its data size counts.

@@ -29,8 +29,7 @@ IcmpPlatform::Outcome echoWithProgram(const QString &program, const IcmpPlatform
     process.start();
     if (!process.waitForStarted()) {
         IcmpPlatform::Outcome refused;
-        refused.reason = QStringLiteral("«%1» kan ikke startes (%2)")
-                             .arg(program, process.errorString());
+        refused.reason = QStringLiteral("«%1» kan ikke startes (%2)").arg(program, process.errorString());
         return refused;
     }
     if (!process.waitForFinished(echo.timeoutMs + ProgramGraceMs)) {
@@ -134,6 +133,6 @@ int IcmpClient::Ping()
         }
         refusals << QStringLiteral("%1: %2").arg(tier.name, outcome.reason);
     }
-    throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2")
-                        .arg(target.numeric, refusals.join(QStringLiteral("; "))));
+    throw IcmpError(
+        QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, refusals.join(QStringLiteral("; "))));
 }

@@ -44,8 +44,7 @@ void TIPTestForm::showInFront()
     // on but the screen.
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (screen)
-        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry())
-                 .topLeft());
+        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()).topLeft());
 
     // The test is started from the modal settings window, which would block
     // input to every other window, this one's OK button included. Tied to

@@ -30,9 +30,15 @@ std::unique_ptr<IdentitySource> &identity()
     return source;
 }
 
-QString decode(const QByteArray &path) { return QFile::decodeName(path); }
+QString decode(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
 
-bool directoryExists(const QByteArray &dir) { return QFileInfo(decode(dir)).isDir(); }
+bool directoryExists(const QByteArray &dir)
+{
+    return QFileInfo(decode(dir)).isDir();
+}
 
 bool isSharedFileOpen()
 {
@@ -46,7 +52,7 @@ void flushOpenFile()
     if (!SettingsFile)
         return;
     const bool readOnlyShared = isSharedFileOpen() && QFileInfo::exists(decode(SharedIniPath))
-        && Platform::isReadOnlyFile(decode(SharedIniPath));
+                             && Platform::isReadOnlyFile(decode(SharedIniPath));
     if (!readOnlyShared)
         SettingsFile->flush();
 }

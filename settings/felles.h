@@ -24,11 +24,11 @@ constexpr int ShortTextLength = 255;
 QByteArray ShortText(const QByteArray &s);
 
 // Module state, set by Initialize().
-extern QByteArray ConfigDir;        // absolute, ends in a separator
-extern QByteArray SharedIniPath;    // absolute path of KORVELIN.INI
-extern QByteArray CurrentSection;   // "STANDARD" outside a bracket
+extern QByteArray ConfigDir;      // absolute, ends in a separator
+extern QByteArray SharedIniPath;  // absolute path of KORVELIN.INI
+extern QByteArray CurrentSection; // "STANDARD" outside a bracket
 extern std::unique_ptr<IniFile> SettingsFile;
-extern QByteArray UserNameCache;    // the logon name as looked up, case kept
+extern QByteArray UserNameCache; // the logon name as looked up, case kept
 
 // Module start-up: choose the configuration folder, open the shared file and
 // record the folder in it. Looks in the process's current folder first.
@@ -49,9 +49,9 @@ void UseSharedSettings();
 // disk later. A file that can no longer be read is replaced by the shared one.
 void DiscardUnsavedChanges();
 
-QByteArray ReadSetting(const QByteArray &key);   // "" when absent, cut to 255
-int ReadSettingInt(const QByteArray &key);       // 0 when absent or not a number
-bool ReadSettingBool(const QByteArray &key);     // false when absent
+QByteArray ReadSetting(const QByteArray &key); // "" when absent, cut to 255
+int ReadSettingInt(const QByteArray &key);     // 0 when absent or not a number
+bool ReadSettingBool(const QByteArray &key);   // false when absent
 void WriteSetting(const QByteArray &key, const QByteArray &value);
 void RecordFolder(const QByteArray &name, QByteArray folder);
 

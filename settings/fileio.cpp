@@ -25,7 +25,8 @@ QString reasonText(Failure failure)
     case Failure::OtherUsersFile:
         return QStringLiteral("den tilhører en annen bruker");
     case Failure::OtherUsersLink:
-        return QStringLiteral("den er en lenke som en annen bruker har laget, eller som fører til en annen brukers fil");
+        return QStringLiteral(
+            "den er en lenke som en annen bruker har laget, eller som fører til en annen brukers fil");
     case Failure::OverSizeLimit:
         return QStringLiteral("den er større enn 1 MiB");
     }

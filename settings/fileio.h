@@ -52,13 +52,13 @@ enum class Failure {
     NoSpace,
     PermissionDenied,
     ReadOnlyFileSystem,
-    FileTooLarge,       // the process's file-size limit
+    FileTooLarge, // the process's file-size limit
     NotFound,
     NotRegularFile,
-    ReadOnlyMark,       // no write permission for anyone
+    ReadOnlyMark, // no write permission for anyone
     OtherUsersFile,
-    OtherUsersLink,     // a link the user did not make, or to a file not the user's
-    OverSizeLimit,      // larger than MaxFileSize
+    OtherUsersLink, // a link the user did not make, or to a file not the user's
+    OverSizeLimit,  // larger than MaxFileSize
 };
 QString reasonText(Failure failure);
 

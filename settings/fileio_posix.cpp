@@ -55,7 +55,10 @@ QString systemReason(int error)
 class Descriptor
 {
 public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    explicit Descriptor(int fd = -1)
+        : m_fd(fd)
+    {
+    }
     ~Descriptor() { reset(); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
@@ -107,8 +110,9 @@ bool writeAll(int fd, const QByteArray &data, off_t offset, int *error)
     return true;
 }
 
-struct Location {
-    QByteArray dir;  // without a trailing separator
+struct Location
+{
+    QByteArray dir; // without a trailing separator
     QByteArray base;
 };
 
@@ -160,7 +164,10 @@ void syncFolder(const QByteArray &dir)
         ::fsync(fd.get()); // durability only; the rename has been made either way
 }
 
-[[noreturn]] void failWrite(const QByteArray &path, int error) { throwWriteError(path, systemReason(error)); }
+[[noreturn]] void failWrite(const QByteArray &path, int error)
+{
+    throwWriteError(path, systemReason(error));
+}
 
 // Writes data over the file's own bytes: owner, group, mode and links stay.
 // Room is claimed first, so that a full disk or the file-size limit fails the

@@ -39,7 +39,10 @@ QString systemReason(DWORD error, const QString &qtText)
     }
 }
 
-QString wide(const QByteArray &path) { return QFile::decodeName(path); }
+QString wide(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
 
 bool readOnlyAttribute(const QString &path)
 {

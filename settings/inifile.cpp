@@ -13,7 +13,10 @@ namespace {
 
 constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 QByteArray trimBlanks(const QByteArray &s)
 {
@@ -168,8 +171,7 @@ bool IniFile::hasKey(const QByteArray &section, const QByteArray &key) const
     return find(section, key) != nullptr;
 }
 
-QByteArray IniFile::readString(const QByteArray &section, const QByteArray &key,
-                               const QByteArray &defaultValue) const
+QByteArray IniFile::readString(const QByteArray &section, const QByteArray &key, const QByteArray &defaultValue) const
 {
     const Line *l = find(section, key);
     return l ? l->value : defaultValue;
@@ -223,8 +225,8 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     const QString nameRule = QStringLiteral("et navn kan ikke inneholde «=», «]» eller linjeskift, ikke begynne "
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
-        throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
-                                .arg(PlainText(section), path(), nameRule));
+        throw SettingsError(
+            QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3").arg(PlainText(section), path(), nameRule));
     if (!canName(key))
         throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
                                 .arg(PlainText(key), PlainText(section), path(), nameRule));

@@ -66,7 +66,8 @@ public:
     // or last.
     static bool canName(const QByteArray &name);
 
-    struct Entry {
+    struct Entry
+    {
         QByteArray section;
         QByteArray key;
         QByteArray value;
@@ -91,12 +92,14 @@ public:
     QByteArray serialize() const;
 
 private:
-    struct Line {
+    struct Line
+    {
         QByteArray key;   // empty for a comment, blank or unparsed line
         QByteArray value; // the decoded value, or the raw text of a non-entry line
         bool isEntry = false;
     };
-    struct Section {
+    struct Section
+    {
         QByteArray name;
         // The header line as read, written back unchanged so that nothing
         // after its ']' is lost; empty for a section made by writeString.

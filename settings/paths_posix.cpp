@@ -9,7 +9,10 @@
 
 namespace Felles::Platform {
 
-char separator() { return '/'; }
+char separator()
+{
+    return '/';
+}
 
 QByteArray lastResortConfigDir()
 {

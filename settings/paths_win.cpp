@@ -6,7 +6,10 @@
 
 namespace Felles::Platform {
 
-char separator() { return '\\'; }
+char separator()
+{
+    return '\\';
+}
 
 QByteArray lastResortConfigDir()
 {

@@ -13,7 +13,8 @@ enum class Form {
     Integer,   // decimal, 0 when absent
 };
 
-struct Entry {
+struct Entry
+{
     const char *section;
     const char *key;
     Form form;

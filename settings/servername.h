@@ -28,8 +28,8 @@ struct ServerNameCheck
     Fault fault = Empty;
     QString character; // ForbiddenCharacter: the first such character
     bool ipv6 = false;
-    QString host;      // Accepted: the name as given, or the IPv6 address without brackets and zone
-    QString zone;      // an IPv6 address's zone ("eth0" of "fe80::1%eth0"), or empty
+    QString host; // Accepted: the name as given, or the IPv6 address without brackets and zone
+    QString zone; // an IPv6 address's zone ("eth0" of "fe80::1%eth0"), or empty
 
     bool accepted() const { return fault == Accepted; }
     // The form a resolver takes: the name, or the address with "%zone".

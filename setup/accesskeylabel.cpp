@@ -28,8 +28,7 @@ QSize AccessKeyLabel::minimumSizeHint() const
 
 void AccessKeyLabel::paintEvent(QPaintEvent *event)
 {
-    const bool rich = textFormat() == Qt::RichText
-        || (textFormat() == Qt::AutoText && Qt::mightBeRichText(text()));
+    const bool rich = textFormat() == Qt::RichText || (textFormat() == Qt::AutoText && Qt::mightBeRichText(text()));
     if (buddy() || rich) {
         QLabel::paintEvent(event);
         return;

@@ -53,7 +53,8 @@ T *control(const QWidget *window, const char *name)
 }
 
 // The caption that names each edit to the user, for messages about it.
-struct Caption {
+struct Caption
+{
     const char *edit;
     const char *caption;
 };
@@ -141,8 +142,8 @@ bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<const QKeyEvent *>(event);
         const Qt::KeyboardModifiers held = key->modifiers();
-        if ((held & Qt::AltModifier) && !(held & (Qt::ControlModifier | Qt::MetaModifier))
-            && !key->text().isEmpty() && key->text().at(0).isPrint())
+        if ((held & Qt::AltModifier) && !(held & (Qt::ControlModifier | Qt::MetaModifier)) && !key->text().isEmpty()
+            && key->text().at(0).isPrint())
             return true;
     }
     if (watched == ui->tsSmtp && event->type() == QEvent::Show && !event->spontaneous())

@@ -28,13 +28,13 @@ public:
 
     // The handlers may throw; Qt's events and signals reach them only
     // through Gui::Guarded, which reports the error.
-    void FormCreate();           // loading
-    void FormShow();             // defaults for empty fields
-    void FormClose();            // a closing window is destroyed
+    void FormCreate(); // loading
+    void FormShow();   // defaults for empty fields
+    void FormClose();  // a closing window is destroyed
     void tsSmtpShow();
     void cboAuthTypeChange();
-    void BitBtn1Click();         // saving
-    void BitBtn2Click();         // ping the POP3 server
+    void BitBtn1Click(); // saving
+    void BitBtn2Click(); // ping the POP3 server
 
     // Every closing (OK, the close control, Escape) passes through here.
     void done(int result) override;
@@ -45,7 +45,8 @@ protected:
 
 private:
     // One setting's bytes as the file is to keep them.
-    struct StoredValue {
+    struct StoredValue
+    {
         const Felles::Schema::Entry *entry;
         QByteArray bytes;
     };

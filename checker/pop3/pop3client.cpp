@@ -199,19 +199,19 @@ struct Pop3Client::Session
     CURLM *waiter = nullptr; // waits on the socket, portably; holds no transfer
     curl_socket_t socket = CURL_SOCKET_BAD;
     char error[CURL_ERROR_SIZE] = {};
-    QString where;           // "host:port" for messages
+    QString where; // "host:port" for messages
     bool tls = false;
     bool numericHost = false; // an address: no name to look up
-    bool greeted = false;    // a first line came from the server
-    bool notPop3 = false;    // ... and it was no POP3 greeting
+    bool greeted = false;     // a first line came from the server
+    bool notPop3 = false;     // ... and it was no POP3 greeting
     bool loggedIn = false;
-    QByteArray lastLine;     // the latest whole line from the server
-    QByteArray lastErrLine;  // the latest "-ERR" line
-    QByteArray lastCommand;  // the latest command verb sent
+    QByteArray lastLine;    // the latest whole line from the server
+    QByteArray lastErrLine; // the latest "-ERR" line
+    QByteArray lastCommand; // the latest command verb sent
     bool overlong = false;
     Clock::time_point started = Clock::now();
     Clock::time_point lastRequest = started;
-    QByteArray pending;      // read from the server, not yet taken as a line
+    QByteArray pending; // read from the server, not yet taken as a line
     CURLcode ioError = CURLE_OK;
     qint64 count = 0;
     qint64 size = 0;
@@ -422,7 +422,7 @@ std::unique_ptr<Pop3Client::Session> Pop3Client::openSession(const QByteArray &h
     Session &s = *session;
     s.tls = port == m_tlsPort;
     s.numericHost = host.startsWith('[')
-        || std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+                 || std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
     s.where = (host.startsWith('[') ? local(host) : local(m_host)) + QLatin1Char(':') + QString::number(port);
     s.curl = curl_easy_init();
     s.waiter = curl_multi_init();
@@ -517,8 +517,9 @@ void Pop3Client::askStat(Session &s)
         const long error = osErrno(s.curl);
         if (isClosedByPeer(error))
             throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
-        throw Pop3Error(QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt ved STAT: %2")
-                            .arg(s.where, error ? systemReason(error) : QString::fromUtf8(curl_easy_strerror(s.ioError))));
+        throw Pop3Error(
+            QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt ved STAT: %2")
+                .arg(s.where, error ? systemReason(error) : QString::fromUtf8(curl_easy_strerror(s.ioError))));
     }
     }
 
@@ -529,8 +530,8 @@ void Pop3Client::askStat(Session &s)
     }
     if (!parseStatReply(line, &s.count, &s.size, &reason)) {
         quit(s);
-        throw Pop3Error(QStringLiteral("Ugyldig svar på STAT fra POP3-serveren %1: «%2» (%3).")
-                            .arg(s.where, quote(line), reason));
+        throw Pop3Error(
+            QStringLiteral("Ugyldig svar på STAT fra POP3-serveren %1: «%2» (%3).").arg(s.where, quote(line), reason));
     }
 }
 
@@ -566,7 +567,8 @@ QString Pop3Client::timeoutText(const Session &s) const
             return QStringLiteral("Navneoppslaget for POP3-serveren %1 ble ikke ferdig innen %2.")
                 .arg(s.where, seconds(now - s.started));
         if (tcpTime == 0 || !s.tls)
-            return QStringLiteral("Fikk ikke kontakt med POP3-serveren %1 innen %2.").arg(s.where, seconds(now - s.started));
+            return QStringLiteral("Fikk ikke kontakt med POP3-serveren %1 innen %2.")
+                .arg(s.where, seconds(now - s.started));
         return QStringLiteral("POP3-serveren %1 fullførte ikke TLS-oppkoblingen innen %2.")
             .arg(s.where, seconds(now - s.started));
     }
@@ -587,7 +589,8 @@ QString Pop3Client::timeoutText(const Session &s) const
         return QStringLiteral("POP3-sjekken mot %1 ble ikke ferdig innen %2: serveren svarte ikke innen %3 %4.")
             .arg(s.where, seconds(m_checkTimeout), silence, what);
     if (login < response && !greeting)
-        return QStringLiteral("POP3-serveren %1 ble ikke ferdig med innloggingen innen %2: den svarte ikke innen %3 %4.")
+        return QStringLiteral(
+                   "POP3-serveren %1 ble ikke ferdig med innloggingen innen %2: den svarte ikke innen %3 %4.")
             .arg(s.where, seconds(m_connectTimeout), silence, what);
     return QStringLiteral("POP3-serveren %1 svarte ikke innen %2 %3.").arg(s.where, silence, what);
 }
@@ -605,7 +608,8 @@ QString Pop3Client::failureText(const Session &s, int code) const
             .arg(s.where)
             .arg(LineLimit);
     if (s.notPop3)
-        return QStringLiteral("Tjenesten på %1 er ikke en POP3-server: den hilste med «%2».").arg(s.where, quote(s.lastLine));
+        return QStringLiteral("Tjenesten på %1 er ikke en POP3-server: den hilste med «%2».")
+            .arg(s.where, quote(s.lastLine));
 
     const auto result = CURLcode(code);
     const QString detail = curlDetail(s.error, result);
@@ -614,7 +618,8 @@ QString Pop3Client::failureText(const Session &s, int code) const
         return QStringLiteral("Fant ikke POP3-serveren %1: navnet kunne ikke slås opp.").arg(s.where);
     case CURLE_COULDNT_CONNECT: {
         const long error = osErrno(s.curl);
-        return QStringLiteral("Kunne ikke koble til POP3-serveren %1: %2.").arg(s.where, error ? systemReason(error) : detail);
+        return QStringLiteral("Kunne ikke koble til POP3-serveren %1: %2.")
+            .arg(s.where, error ? systemReason(error) : detail);
     }
     case CURLE_OPERATION_TIMEDOUT:
         return timeoutText(s);
@@ -649,14 +654,15 @@ QString Pop3Client::failureText(const Session &s, int code) const
 QString Pop3Client::connectionLostText(const Session &s)
 {
     const long error = osErrno(s.curl);
-    const bool closed = isClosedByPeer(error) || error == 0 || std::strncmp(s.error, "response reading failed", 23) == 0;
+    const bool closed = isClosedByPeer(error) || error == 0
+                     || std::strncmp(s.error, "response reading failed", 23) == 0;
     const QByteArray &cmd = s.lastCommand;
     const QString command = QString::fromLatin1(cmd);
     if (closed) {
         return QStringLiteral("POP3-serveren %1 lukket forbindelsen %2.")
             .arg(s.where, !cmd.isEmpty() ? QStringLiteral("uten å svare på %1").arg(command)
-                              : s.greeted ? QStringLiteral("rett etter hilsenen")
-                                          : QStringLiteral("før hilsenen"));
+                          : s.greeted    ? QStringLiteral("rett etter hilsenen")
+                                         : QStringLiteral("før hilsenen"));
     }
     return QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt %2: %3")
         .arg(s.where, cmd.isEmpty() ? QStringLiteral("før hilsenen") : QStringLiteral("etter %1").arg(command),

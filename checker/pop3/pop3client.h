@@ -73,8 +73,8 @@ public:
 
     // For tests: shorter bounds than the ones above (the response time-out
     // counts in whole seconds, as libcurl takes it).
-    void setTimeouts(std::chrono::milliseconds connect, std::chrono::seconds response,
-                     std::chrono::milliseconds check, std::chrono::milliseconds quit = QuitTimeout);
+    void setTimeouts(std::chrono::milliseconds connect, std::chrono::seconds response, std::chrono::milliseconds check,
+                     std::chrono::milliseconds quit = QuitTimeout);
     // For tests: the port that speaks TLS (995 unless set), so a test server
     // need not take a privileged port.
     void setTlsPort(int port) { m_tlsPort = port; }

@@ -24,10 +24,10 @@ using namespace TestSupport;
 namespace {
 
 enum class Failure {
-    CheckWithoutServer,    // the green dot, nothing set up
-    ShowWithBadUserFile,   // the checker window shown, its per-user file unusable
-    ReloadAfterSettings,   // the blue bar: the reload after the settings window fails
-    SaveWithLineBreak,     // the settings window's OK, a value the file cannot hold
+    CheckWithoutServer,  // the green dot, nothing set up
+    ShowWithBadUserFile, // the checker window shown, its per-user file unusable
+    ReloadAfterSettings, // the blue bar: the reload after the settings window fails
+    SaveWithLineBreak,   // the settings window's OK, a value the file cannot hold
 };
 
 // The per-user file made unusable: a folder where the file should be.
@@ -141,7 +141,6 @@ void TestHandlerErrors::reportShowsTheUsersText()
     Gui::Guarded([&] { std::rethrow_exception(error); });
     QCOMPARE(fx->reports, QStringList{shown});
 }
-
 
 QTEST_MAIN(TestHandlerErrors)
 #include "tst_handlererrors.moc"

@@ -3,8 +3,8 @@
 #include "sjekk.h"
 #include "windowfixture.h"
 
-#include <QLabel>
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -93,11 +93,11 @@ void TestSjekkForm::drawsDotAndBar()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QImage img = form.grab().toImage();
-    QCOMPARE(img.pixelColor(24, 16), QColor(0, 128, 0));  // centre of the dot
-    QCOMPARE(img.pixelColor(24, 4), QColor(0, 0, 255));   // inside the bar
-    QCOMPARE(img.pixelColor(24, 0), QColor(Qt::black));   // the bar's outline
-    QCOMPARE(img.pixelColor(24, 8), QColor(Qt::black));   // shared row: the bar's outline
-    QCOMPARE(img.pixelColor(24, 24), QColor(Qt::black));  // the dot's outline
+    QCOMPARE(img.pixelColor(24, 16), QColor(0, 128, 0));                      // centre of the dot
+    QCOMPARE(img.pixelColor(24, 4), QColor(0, 0, 255));                       // inside the bar
+    QCOMPARE(img.pixelColor(24, 0), QColor(Qt::black));                       // the bar's outline
+    QCOMPARE(img.pixelColor(24, 8), QColor(Qt::black));                       // shared row: the bar's outline
+    QCOMPARE(img.pixelColor(24, 24), QColor(Qt::black));                      // the dot's outline
     QCOMPARE(img.pixelColor(17, 23), form.palette().color(QPalette::Window)); // outside the circle
 }
 

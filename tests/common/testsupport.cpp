@@ -25,11 +25,11 @@ FakeIdentity *useIdentity(const QByteArray &user, const QByteArray &domain)
 
 StoreFixture::StoreFixture(const QByteArray &user, const QByteArray &domain)
     : StoreFixture([&] {
-          StoreOptions options;
-          options.user = user;
-          options.domain = domain;
-          return options;
-      }())
+        StoreOptions options;
+        options.user = user;
+        options.domain = domain;
+        return options;
+    }())
 {
 }
 

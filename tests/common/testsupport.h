@@ -132,8 +132,10 @@ private:
 
 // The mode bits of a file, as QFileInfo::permissions reports them.
 inline constexpr QFileDevice::Permissions OwnerGroupOther = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-    | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
-    | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+                                                          | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                                                          | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                                          | QFileDevice::ReadOther | QFileDevice::WriteOther
+                                                          | QFileDevice::ExeOther;
 inline constexpr QFileDevice::Permissions OwnerReadWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 } // namespace TestSupport

@@ -94,12 +94,12 @@ inline void pressShape(QWidget *window, const char *shape, Qt::MouseButton butto
 // Qt Test's main() with the program's application object, whose error
 // report and end a plain QApplication (QTEST_MAIN) does not have, set up as
 // the program sets it.
-#define KORVELIN_GUI_TEST_MAIN(TestClass)                      \
-    int main(int argc, char **argv)                            \
-    {                                                          \
-        Gui::Application app(argc, argv);                      \
-        app.setQuitOnLastWindowClosed(false);                  \
-        TestClass test;                                        \
-        QTEST_SET_MAIN_SOURCE_PATH                             \
-        return QTest::qExec(&test, argc, argv);                \
+#define KORVELIN_GUI_TEST_MAIN(TestClass)                                                                              \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        Gui::Application app(argc, argv);                                                                              \
+        app.setQuitOnLastWindowClosed(false);                                                                          \
+        TestClass test;                                                                                                \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }

@@ -45,8 +45,8 @@ void writeAll(int fd, const QByteArray &data, const QByteArray &path)
 
 void checkName(const QByteArray &name)
 {
-    if (name.isEmpty() || name == "." || name == ".." || name.contains('/') || name.contains(':')
-        || name.contains('\n') || name.contains('\r') || name.contains('\0'))
+    if (name.isEmpty() || name == "." || name == ".." || name.contains('/') || name.contains(':') || name.contains('\n')
+        || name.contains('\r') || name.contains('\0'))
         throw std::runtime_error("unusable Dovecot user name: " + name.toStdString());
 }
 
@@ -134,7 +134,7 @@ void Server::addMessage(const QByteArray &user, const QByteArray &message) const
             failWith("cannot chown", dir, errno);
     }
     const QByteArray unique = QByteArray::number(qint64(::time(nullptr))) + '.' + QByteArray::number(::getpid()) + '_'
-        + QByteArray::number(counter++) + ".korvelin";
+                            + QByteArray::number(counter++) + ".korvelin";
     const QByteArray temp = box + "/tmp/" + unique;
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)

@@ -84,7 +84,8 @@ bool FakePop3Server::pause(std::chrono::milliseconds duration) const
         const auto left = until - std::chrono::steady_clock::now();
         if (left <= std::chrono::milliseconds::zero())
             return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(PollMs)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(PollMs)));
     }
     return false;
 }

@@ -19,16 +19,17 @@
 class FakePop3Server
 {
 public:
-    struct Script {
+    struct Script
+    {
         QByteArray greeting = "+OK fake POP3 ready\r\n"; // empty: never greet
         bool closeAfterGreeting = false;
         QByteArray statReply = "+OK 0 0\r\n"; // empty: never answer STAT
         QByteArray passReply = "+OK\r\n";
         QByteArray quitReply = "+OK bye\r\n"; // empty: never answer QUIT, keep the connection
-        QByteArray closeOn{};                  // a command: close the connection instead of answering it
-        std::chrono::milliseconds delay{0};    // before each reply
-        std::chrono::milliseconds drip{0};     // between the bytes of each reply
-        QByteArray slowOnly{};                 // a command: only its reply is slowed; empty: every reply
+        QByteArray closeOn{};                 // a command: close the connection instead of answering it
+        std::chrono::milliseconds delay{0};   // before each reply
+        std::chrono::milliseconds drip{0};    // between the bytes of each reply
+        QByteArray slowOnly{};                // a command: only its reply is slowed; empty: every reply
         // Runs on the server's thread as each command (its verb) arrives, before
         // any reply: the client under test waits meanwhile.
         std::function<void(const QByteArray &verb)> onCommand{};

@@ -481,7 +481,8 @@ void TestPop3Client::silentNameServer()
     ::close(fd);
     // The resolver alone would wait 10 s (5 s, twice).
     QVERIFY2(elapsed < 2500, qPrintable(QStringLiteral("%1 ms: %2").arg(elapsed).arg(text)));
-    QCOMPARE(text, QStringLiteral("Navneoppslaget for POP3-serveren mail.korvelin.invalid:110 ble ikke ferdig innen 1 sekund."));
+    QCOMPARE(text, QStringLiteral(
+                       "Navneoppslaget for POP3-serveren mail.korvelin.invalid:110 ble ikke ferdig innen 1 sekund."));
 }
 
 void TestPop3Client::notConnected()

@@ -52,10 +52,9 @@ bool run(const QStringList &command, QString *why)
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(command.first(), command.mid(1));
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0) {
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         *why = command.join(QLatin1Char(' ')) + QStringLiteral(": ") + process.errorString() + QLatin1Char(' ')
-            + QString::fromLocal8Bit(process.readAll());
+             + QString::fromLocal8Bit(process.readAll());
         return false;
     }
     return true;
@@ -146,8 +145,8 @@ bool UseSilentNameServer(QString *why)
     static QTemporaryDir resolverDir;
     const QString conf = resolverDir.filePath(QStringLiteral("resolv.conf"));
     QFile file(conf);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write("nameserver " + SilentNameServer.toLatin1() + "\n") < 0 || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write("nameserver " + SilentNameServer.toLatin1() + "\n") < 0
+        || !file.flush()) {
         *why = QStringLiteral("cannot write ") + conf;
         return false;
     }

@@ -41,20 +41,20 @@ void UseSystemResolver();
 
 } // namespace TestNet
 
-#define KORVELIN_SKIP_WITHOUT_PRIVATE_NETWORK()                                                    \
-    do {                                                                                           \
-        if (!TestNet::InPrivateNetwork())                                                          \
-            QSKIP(TestNet::WhyNotPrivate());                                                       \
+#define KORVELIN_SKIP_WITHOUT_PRIVATE_NETWORK()                                                                        \
+    do {                                                                                                               \
+        if (!TestNet::InPrivateNetwork())                                                                              \
+            QSKIP(TestNet::WhyNotPrivate());                                                                           \
     } while (false)
 
 // main() for a test that runs in the private network.
-#define KORVELIN_PRIVATE_NETWORK_TEST_MAIN(AppClass, TestClass)                                    \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
-        TestNet::EnterPrivateNetwork();                                                            \
-        AppClass app(argc, argv);                                                                  \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestClass tc;                                                                              \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+#define KORVELIN_PRIVATE_NETWORK_TEST_MAIN(AppClass, TestClass)                                                        \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        TestNet::EnterPrivateNetwork();                                                                                \
+        AppClass app(argc, argv);                                                                                      \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestClass tc;                                                                                                  \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -42,8 +42,7 @@ QString writeScript(const QTemporaryDir &dir, const QString &name, const QByteAr
         return QString();
     file.write("#!/bin/sh\n" + body + "\n");
     file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                        | QFile::ExeOther);
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     return path;
 }
 
@@ -78,8 +77,7 @@ public:
             inet_pton(AF_INET, address.toLatin1().constData(), &to->sin_addr);
             m_toLength = sizeof(sockaddr_in);
         }
-        m_fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC,
-                        v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
+        m_fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
         unsigned char *p = m_packet;
         std::memset(p, 0, sizeof m_packet);
         p[0] = v6 ? 129 : 0; // echo reply
@@ -109,8 +107,7 @@ private:
     void send()
     {
         while (!m_stop) {
-            ::sendto(m_fd, m_packet, sizeof m_packet, 0, reinterpret_cast<const sockaddr *>(&m_to),
-                     m_toLength);
+            ::sendto(m_fd, m_packet, sizeof m_packet, 0, reinterpret_cast<const sockaddr *>(&m_to), m_toLength);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
@@ -171,7 +168,8 @@ void TestIcmpClient::eachWayWorksAlone_data()
     QTest::addColumn<IcmpClient::Method>("method");
     QTest::addColumn<QString>("host");
 
-    const struct {
+    const struct
+    {
         IcmpClient::Method method;
         const char *name;
     } methods[] = {{IcmpClient::Datagram, "datagram"}, {IcmpClient::Raw, "raw"}, {IcmpClient::Program, "program"}};
@@ -357,7 +355,8 @@ void TestIcmpClient::pingProgramFailures()
 {
     QFETCH(QByteArray, script);
     QFETCH(QString, says);
-    const QString program = writeScript(m_scripts, QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'), script);
+    const QString program = writeScript(m_scripts, QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'),
+                                        script);
     QVERIFY(!program.isEmpty());
 
     IcmpClient client;
@@ -396,7 +395,8 @@ void TestIcmpClient::pingProgramGetsTheAddressAfterItsOptions()
     const QStringList args = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     // Resolved here, handed over as an address, after the end of the options.
     QVERIFY2(args.size() >= 2, qPrintable(args.join(' ')));
-    QVERIFY2(args.last() == QLatin1String("127.0.0.1") || args.last() == QLatin1String("::1"), qPrintable(args.join(' ')));
+    QVERIFY2(args.last() == QLatin1String("127.0.0.1") || args.last() == QLatin1String("::1"),
+             qPrintable(args.join(' ')));
     QCOMPARE(args.at(args.size() - 2), QStringLiteral("--"));
     const int count = args.indexOf(QStringLiteral("-c"));
     QVERIFY2(count >= 0 && args.value(count + 1) == QLatin1String("1"), qPrintable(args.join(' ')));
@@ -433,8 +433,8 @@ void TestIcmpClient::userWithoutRights()
     // A copy of the probe that nobody can reach, wherever the build lives.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                  | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                                  | QFile::ExeOther));
     const QString probe = dir.filePath(QStringLiteral("reach_probe"));
     QVERIFY(QFile::copy(QStringLiteral(REACH_PROBE), probe));
     QVERIFY(QFile::setPermissions(probe, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
@@ -442,8 +442,8 @@ void TestIcmpClient::userWithoutRights()
 
     QProcess process;
     process.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                            QStringLiteral("--clear-groups"), QStringLiteral("--"), probe,
-                            QStringLiteral("127.0.0.1"), program});
+                            QStringLiteral("--clear-groups"), QStringLiteral("--"), probe, QStringLiteral("127.0.0.1"),
+                            program});
     QVERIFY(process.waitForFinished(60000));
     const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
     const QString errors = QString::fromLocal8Bit(process.readAllStandardError());

@@ -15,8 +15,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QWindow>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QtTest>
 
 #include <fcntl.h>

@@ -94,8 +94,7 @@ private:
     int pings() const;
     // The ping window as it looks with this text, drawn by a twin of it.
     QImage pingWindowLook(const QString &text, bool withButton) const;
-    QString whyNotShowing(const QImage &shown, const QImage &wanted, const QString &what,
-                          const QString &file) const;
+    QString whyNotShowing(const QImage &shown, const QImage &wanted, const QString &what, const QString &file) const;
 
     std::optional<WindowFixture> fx;
     mutable QTemporaryDir m_dir;
@@ -257,8 +256,7 @@ void TestPingScreen::pingSequence()
         const QRect window = IPTestForm->geometry();
         QImage during(m_dir.filePath(QStringLiteral("during-%1.png").arg(pings())));
         QVERIFY(!during.isNull());
-        during = during.convertToFormat(QImage::Format_RGB32)
-                     .copy(m_textArea.translated(window.topLeft()));
+        during = during.convertToFormat(QImage::Format_RGB32).copy(m_textArea.translated(window.topLeft()));
         QVERIFY2(differingPixels(during, waiting) == 0,
                  qPrintable(whyNotShowing(during, waiting, QStringLiteral("The waiting text during ping %1").arg(step),
                                           QStringLiteral("step%1-during").arg(step))));
@@ -295,11 +293,13 @@ void TestPingScreen::oneFontInEveryWindow()
         const QRect onScreen(label->mapToGlobal(QPoint()), label->size());
         // Read until two readings agree: the window has been drawn.
         QImage letters, before;
-        (void)QTest::qWaitFor([&] {
-            before = letters;
-            letters = ink(screenArea(onScreen));
-            return !letters.isNull() && letters == before;
-        }, 3000);
+        (void)QTest::qWaitFor(
+            [&] {
+                before = letters;
+                letters = ink(screenArea(onScreen));
+                return !letters.isNull() && letters == before;
+            },
+            3000);
         QVERIFY2(!letters.isNull(), qPrintable(window));
         seen.append({window, letters});
         top->hide();

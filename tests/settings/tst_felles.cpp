@@ -221,9 +221,9 @@ void TestFelles::readOnlySharedFileIsNeverWritten()
     writeAll(shared, "[Mine]\nA=1\n");
     makeReadOnly(shared);
     Felles::Initialize();
-    Felles::UseUserSettings();   // leaves the shared file: no flush
+    Felles::UseUserSettings(); // leaves the shared file: no flush
     Felles::UseSharedSettings();
-    Felles::Finalize();          // exit: no flush either
+    Felles::Finalize(); // exit: no flush either
     QCOMPARE(readAll(shared), QByteArray("[Mine]\nA=1\n"));
     QVERIFY(QFileInfo::exists(store.file("KARI.INI")));
 }
@@ -435,7 +435,7 @@ void TestFelles::onlyWhatTheProgramChangedIsWritten()
     const QString shared = store.file("KORVELIN.INI");
     const QString user = store.file("KARI.INI");
     const QByteArray sharedText = "[FOLDERS]\netc_folder = " + QFile::encodeName(canonical(store.path()))
-        + "\n[Other]\nKey = kept\n";
+                                + "\n[Other]\nKey = kept\n";
     writeAll(shared, sharedText);
 
     // Start-up records the same folder again, a reader brackets the per-user

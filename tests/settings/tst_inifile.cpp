@@ -4,9 +4,9 @@
 
 #include <QFileInfo>
 
-#include <algorithm>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using Felles::IniFile;
 using Felles::SettingsError;

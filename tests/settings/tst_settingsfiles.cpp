@@ -35,7 +35,10 @@ namespace {
 
 const QByteArray Original = "[Pop3]\nServerName=old.example.net\n";
 
-QByteArray native(const QString &path) { return QFile::encodeName(path); }
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
 struct stat lstatOf(const QString &path)
 {
@@ -65,7 +68,8 @@ void giveTo(const QString &path, uint id)
     QVERIFY2(::lchown(native(path).constData(), id, id) == 0, std::strerror(errno));
 }
 
-struct ProbeRun {
+struct ProbeRun
+{
     bool crashed = false;
     int exitCode = -1;
     QString output;
@@ -81,7 +85,7 @@ ProbeRun runProbe(const QString &dir, const QStringList &args, uint asUser = 0, 
     if (asUser) {
         arguments = QStringList{QStringLiteral("--reuid=%1").arg(asUser), QStringLiteral("--regid=%1").arg(asUser),
                                 QStringLiteral("--clear-groups"), program}
-            + args;
+                  + args;
         program = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
     }
     QProcess process;
@@ -124,7 +128,8 @@ bool ownMounts(QString *why)
         if (::geteuid() != 0)
             failure = QStringLiteral("needs root to mount a file system of its own");
         else if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            failure = QStringLiteral("no mount namespace of its own: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            failure
+                = QStringLiteral("no mount namespace of its own: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     }
     *why = failure;
     return failure.isEmpty();
@@ -134,7 +139,8 @@ bool ownMounts(QString *why)
 class SmallFileSystem
 {
 public:
-    explicit SmallFileSystem(const QString &at) : m_at(native(at))
+    explicit SmallFileSystem(const QString &at)
+        : m_at(native(at))
     {
         QDir().mkpath(at);
         m_ok = ::mount("tmpfs", m_at.constData(), "tmpfs", 0, "size=16k,mode=0755") == 0;
@@ -166,7 +172,17 @@ private:
 };
 
 enum Hostile { LinkToOthersFile, LinkByOtherUser, OthersFile, Fifo, DeviceLink, OverLimit };
-enum Cause { ReadOnlyMark, SizeLimit, SizeLimitInPlace, NoSpace, ReadOnlyFileSystem, NoAccess, Missing, NotAFile, OtherError };
+enum Cause {
+    ReadOnlyMark,
+    SizeLimit,
+    SizeLimitInPlace,
+    NoSpace,
+    ReadOnlyFileSystem,
+    NoAccess,
+    Missing,
+    NotAFile,
+    OtherError
+};
 
 } // namespace
 
@@ -478,7 +494,8 @@ void TestSettingsFiles::failuresSayWhy()
 
     QString message;
     if (cause == NoAccess) {
-        message = runProbe(tmp.path(), {QStringLiteral("set"), path, QStringLiteral("new.example.net")}, m_spare).output;
+        message
+            = runProbe(tmp.path(), {QStringLiteral("set"), path, QStringLiteral("new.example.net")}, m_spare).output;
     } else {
         try {
             IniFile f(path);

@@ -62,8 +62,7 @@ void TestSetupDovecot::typedSettingsReachTheMailbox()
     whenModal([&](QWidget *window) {
         auto edit = [window](const char *name) { return window->findChild<QLineEdit *>(QLatin1String(name)); };
         for (auto [name, text] : {std::pair{"POPServer", QStringLiteral("127.0.0.1")},
-                                  std::pair{"Account", QString::fromUtf8(user)},
-                                  std::pair{"Password", password}}) {
+                                  std::pair{"Account", QString::fromUtf8(user)}, std::pair{"Password", password}}) {
             edit(name)->selectAll();
             QTest::keyClick(edit(name), Qt::Key_Delete);
             QTest::keyClicks(edit(name), text);

@@ -151,8 +151,7 @@ void TestSetupWindow::controls()
     for (const Entry &e : Felles::Schema::Saved) {
         QWidget *c = field<QWidget>(w, e.control);
         QVERIFY2(c, e.control);
-        const char *kind = e.form == Form::Boolean ? "QCheckBox"
-                         : e.form == Form::Integer ? "QComboBox" : "QLineEdit";
+        const char *kind = e.form == Form::Boolean ? "QCheckBox" : e.form == Form::Integer ? "QComboBox" : "QLineEdit";
         QVERIFY2(c->inherits(kind), e.control);
     }
     QCOMPARE(field<QLineEdit>(w, "Password")->echoMode(), QLineEdit::Password);
@@ -174,8 +173,7 @@ void TestSetupWindow::controls()
         QLabel *label = field<QLabel>(w, name);
         QVERIFY2(label->text().startsWith(u'&') && !label->buddy(), name);
         // The "&" is not drawn, so it takes no room either.
-        QCOMPARE(label->sizeHint().width(),
-                 label->fontMetrics().size(Qt::TextShowMnemonic, label->text()).width());
+        QCOMPARE(label->sizeHint().width(), label->fontMetrics().size(Qt::TextShowMnemonic, label->text()).width());
     }
 
     QCOMPARE(w->windowTitle(), QStringLiteral("Epost oppsett"));
@@ -190,10 +188,10 @@ void TestSetupWindow::controls()
     QVERIFY(field<QWidget>(w, "Panel1")->isHidden());
 
     // Tab order, as far as the focusable controls go.
-    const QStringList order{"BitBtn1", "pcSetup", "eNavn", "Email", "POPServer", "Account", "Password",
-                            "BitBtn2", "SMTPServer", "cboAuthType", "edtAccount", "edtPassword", "cNye",
-                            "cSchedule", "eMinutt", "cHide", "cListe", "cBeep", "cVismelding",
-                            "VisNyListe"};
+    const QStringList order{"BitBtn1",    "pcSetup",     "eNavn",   "Email",       "POPServer",
+                            "Account",    "Password",    "BitBtn2", "SMTPServer",  "cboAuthType",
+                            "edtAccount", "edtPassword", "cNye",    "cSchedule",   "eMinutt",
+                            "cHide",      "cListe",      "cBeep",   "cVismelding", "VisNyListe"};
     QStringList chain;
     QWidget *start = field<QWidget>(w, "BitBtn1");
     for (QWidget *c = start; chain.size() < order.size(); c = c->nextInFocusChain()) {
@@ -252,8 +250,7 @@ void TestSetupWindow::defaults()
 
     fx->identity->userName = logon;
     fx->identity->domainValue = domain;
-    writeUserFile(fx->file(userFile),
-                  {{"Pop3", "ServerUser"}, {"Pop3", "ServerName"}, {"Email", "PersonalEmail"}},
+    writeUserFile(fx->file(userFile), {{"Pop3", "ServerUser"}, {"Pop3", "ServerName"}, {"Email", "PersonalEmail"}},
                   {storedUser, storedServer, storedEmail});
 
     TfmSetup *w = openWindow();
@@ -464,13 +461,13 @@ void TestSetupWindow::roundTrip()
 void TestSetupWindow::saveKeepsOtherKeysInPlace()
 {
     QVERIFY(fx->writeFile("KARI.INI", "; skrevet for hånd\n"
-                                     "[Pop3]\n"
-                                     "ServerPort=1110\n"
-                                     "ServerName=gammel.example.no\n"
-                                     "Egen=verdi\n"
-                                     "\n"
-                                     "[Annet]\n"
-                                     "Nøkkel=x\n"));
+                                      "[Pop3]\n"
+                                      "ServerPort=1110\n"
+                                      "ServerName=gammel.example.no\n"
+                                      "Egen=verdi\n"
+                                      "\n"
+                                      "[Annet]\n"
+                                      "Nøkkel=x\n"));
     TfmSetup *w = openWindow();
     showTab(w, 1);
     retype(field<QLineEdit>(w, "POPServer"), QStringLiteral("ny.example.no"));
