@@ -25,6 +25,8 @@ test_packages=(
   desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland
   # compiles the Windows files (scripts/check-windows.sh)
   g++-mingw-w64-x86-64-posix
+  # the layout of the C++ files and the shell scripts (scripts/check-style.sh)
+  clang-format shellcheck
 )
 
 case "${1:-run}" in

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, compiles the Windows files with MinGW-w64, builds
-# Korvelin with warnings as errors and runs the whole test suite: once as
-# built, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, checks the layout of the sources, compiles the
+# Windows files with MinGW-w64, builds Korvelin with warnings as errors and
+# runs the whole test suite: once as built, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
+# clang-format over the C++ files, shellcheck over the shell scripts.
+scripts/check-style.sh
 # The Windows files, which no build here compiles: syntax and types only.
 scripts/check-windows.sh
 jobs=$(nproc)
