@@ -26,8 +26,12 @@ TSjekkForm::TSjekkForm(QWidget *parent)
 {
     ui->setupUi(this);
     setFont(Gui::WindowFont());
-    // uic keeps only the size of a top-level form, not its place on screen.
-    move(294, 273);
+    // uic keeps only the size of a top-level form, not its place on screen:
+    // the form gives that as the property screenPosition.
+    move(property("screenPosition").toPoint());
+    // The status line and the window never get smaller than laid out.
+    m_laidOutStatus = ui->Statuslabel->size();
+    m_laidOutWindow = size();
     // The bar is declared after the dot and lies above it: the row they share
     // belongs to the bar.
     ui->Shape2->raise();
@@ -119,9 +123,9 @@ void TSjekkForm::ShowStatus(const QString &text)
     QLabel *label = ui->Statuslabel;
     label->setText(text);
     const QSize hint = label->sizeHint();
-    label->resize(std::max(95, hint.width()), std::max(13, hint.height()));
-    const int width = std::max(215, label->geometry().right() + 8);
-    const int height = std::max(62, label->geometry().bottom() + 8);
+    label->resize(std::max(m_laidOutStatus.width(), hint.width()), std::max(m_laidOutStatus.height(), hint.height()));
+    const int width = std::max(m_laidOutWindow.width(), label->geometry().right() + StatusMargin);
+    const int height = std::max(m_laidOutWindow.height(), label->geometry().bottom() + StatusMargin);
     if (width != this->width() || height != this->height())
         resize(width, height);
 }

@@ -43,7 +43,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The room a grown status line keeps to the window's right and bottom edge.
+    static constexpr int StatusMargin = 8;
+
     std::unique_ptr<Ui::SjekkForm> ui;
+    QSize m_laidOutStatus;
+    QSize m_laidOutWindow;
 };
 
 extern TSjekkForm *SjekkForm;

@@ -97,7 +97,9 @@ TfmSetup::TfmSetup(QWidget *parent)
     , ui(new Ui::fmSetup)
 {
     ui->setupUi(this);
-    move(271, 240);
+    // uic keeps only the size of a top-level form, not its place on screen:
+    // the form gives that as the property screenPosition.
+    move(property("screenPosition").toPoint());
 
     setFont(Gui::WindowFont());
     // The POP3 password shows a "*" for every character, whatever the
