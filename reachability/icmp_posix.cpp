@@ -91,10 +91,10 @@ void freeFinishedLookups()
 
 constexpr int LookupTimedOut = 1 << 30; // no EAI_* code has this value
 
-int lookupName(const QByteArray &name, const addrinfo &hints, int timeoutMs, AddressList *out)
+// Hands a lookup to the resolver's own thread: the lookup, or nullptr with
+// the resolver's reason in *status when it would not take it.
+NameLookup *startLookup(const QByteArray &name, const addrinfo &hints, int *status)
 {
-    freeFinishedLookups();
-
     auto *lookup = new NameLookup;
     lookup->name = name;
     lookup->hints = hints;
@@ -105,14 +105,21 @@ int lookupName(const QByteArray &name, const addrinfo &hints, int timeoutMs, Add
     sigevent quiet;
     std::memset(&quiet, 0, sizeof quiet);
     quiet.sigev_notify = SIGEV_NONE;
-    const int started = getaddrinfo_a(GAI_NOWAIT, requests, 1, &quiet);
-    if (started != 0) {
+    *status = getaddrinfo_a(GAI_NOWAIT, requests, 1, &quiet);
+    if (*status != 0) {
         delete lookup;
-        return started;
+        return nullptr;
     }
+    return lookup;
+}
 
+// Waits until the lookup is done or timeoutMs have passed: its status then,
+// EAI_INPROGRESS when it is not done.
+int awaitLookup(NameLookup *lookup, int timeoutMs)
+{
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    gaicb *requests[] = {&lookup->request};
     int status = gai_error(&lookup->request);
     while (status == EAI_INPROGRESS) {
         const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
@@ -124,6 +131,17 @@ int lookupName(const QByteArray &name, const addrinfo &hints, int timeoutMs, Add
         gai_suspend(requests, 1, &wait); // back on completion, time-out or signal
         status = gai_error(&lookup->request);
     }
+    return status;
+}
+
+int lookupName(const QByteArray &name, const addrinfo &hints, int timeoutMs, AddressList *out)
+{
+    freeFinishedLookups();
+    int status = 0;
+    NameLookup *lookup = startLookup(name, hints, &status);
+    if (!lookup)
+        return status;
+    status = awaitLookup(lookup, timeoutMs);
     if (status == EAI_INPROGRESS && gai_cancel(&lookup->request) == EAI_CANCELED) {
         // Taken off the queue before it started: nothing will touch it.
         delete lookup;

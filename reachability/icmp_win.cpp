@@ -159,6 +159,45 @@ bool noReply(DWORD status)
     }
 }
 
+// Sends one echo request and waits for the reply, which the API writes into
+// reply: the number of replies, 0 (with the reason in GetLastError) for none.
+DWORD sendEcho(HANDLE icmp, const Target &target, const Echo &echo, std::vector<unsigned char> &reply)
+{
+    std::vector<unsigned char> data(size_t(echo.dataSize));
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = (unsigned char)i;
+    // Room for the reply, its data, an ICMP error and the status block the
+    // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
+    reply.assign(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size() + 8 + 2 * sizeof(void *) + 64, 0);
+    const DWORD timeout = DWORD(echo.timeoutMs);
+
+    if (target.family == Family::V4) {
+        const auto *to = reinterpret_cast<const sockaddr_in *>(target.sockaddr.constData());
+        return IcmpSendEcho2(icmp, nullptr, nullptr, nullptr, to->sin_addr.S_un.S_addr, data.data(), WORD(data.size()),
+                             nullptr, reply.data(), DWORD(reply.size()), timeout);
+    }
+    sockaddr_in6 source;
+    std::memset(&source, 0, sizeof source);
+    source.sin6_family = AF_INET6;
+    sockaddr_in6 to;
+    std::memcpy(&to, target.sockaddr.constData(), sizeof to);
+    const DWORD count = Icmp6SendEcho2(icmp, nullptr, nullptr, nullptr, &source, &to, data.data(), WORD(data.size()),
+                                       nullptr, reply.data(), DWORD(reply.size()), timeout);
+    return count != 0 ? Icmp6ParseReplies(reply.data(), DWORD(reply.size())) : 0;
+}
+
+// The size of the echo reply (ICMP header and data) that sendEcho received,
+// or 0 when what came back is no echo reply.
+int replySize(const std::vector<unsigned char> &reply, const Target &target, const Echo &echo)
+{
+    if (target.family == Family::V4) {
+        const auto *answer = reinterpret_cast<const ICMP_ECHO_REPLY *>(reply.data());
+        return answer->Status == IP_SUCCESS ? 8 + int(answer->DataSize) : 0;
+    }
+    const auto *answer = reinterpret_cast<const Icmp6EchoReply *>(reply.data());
+    return answer->Status == IP_SUCCESS ? 8 + echo.dataSize : 0;
+}
+
 } // namespace
 
 // getaddrinfo needs Winsock started once per process.
@@ -193,58 +232,23 @@ LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeou
 
 Outcome EchoDatagram(const Target &target, const Echo &echo)
 {
-    const bool v4 = target.family == Family::V4;
-    const IcmpHandle icmp(v4 ? IcmpCreateFile() : Icmp6CreateFile());
+    const IcmpHandle icmp(target.family == Family::V4 ? IcmpCreateFile() : Icmp6CreateFile());
     if (icmp.handle == INVALID_HANDLE_VALUE) {
         Outcome refused;
         refused.reason = systemReason(GetLastError());
         return refused;
     }
-
-    std::vector<unsigned char> data(size_t(echo.dataSize));
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = (unsigned char)i;
-    // Room for the reply, its data, an ICMP error and the status block the
-    // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
-    std::vector<unsigned char> reply(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size() + 8
-                                     + 2 * sizeof(void *) + 64);
-    const DWORD timeout = DWORD(echo.timeoutMs);
-
-    DWORD count;
-    if (v4) {
-        const auto *to = reinterpret_cast<const sockaddr_in *>(target.sockaddr.constData());
-        count = IcmpSendEcho2(icmp.handle, nullptr, nullptr, nullptr, to->sin_addr.S_un.S_addr, data.data(),
-                              WORD(data.size()), nullptr, reply.data(), DWORD(reply.size()), timeout);
-    } else {
-        sockaddr_in6 source;
-        std::memset(&source, 0, sizeof source);
-        source.sin6_family = AF_INET6;
-        sockaddr_in6 to;
-        std::memcpy(&to, target.sockaddr.constData(), sizeof to);
-        count = Icmp6SendEcho2(icmp.handle, nullptr, nullptr, nullptr, &source, &to, data.data(), WORD(data.size()),
-                               nullptr, reply.data(), DWORD(reply.size()), timeout);
-        if (count != 0)
-            count = Icmp6ParseReplies(reply.data(), DWORD(reply.size()));
-    }
-
+    std::vector<unsigned char> reply;
     Outcome outcome;
     outcome.usable = true;
-    if (count == 0) {
-        const DWORD error = GetLastError();
-        if (noReply(error))
-            return outcome;
-        throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, systemReason(error)));
+    if (sendEcho(icmp.handle, target, echo, reply) != 0) {
+        outcome.bytes = replySize(reply, target, echo);
+        return outcome;
     }
-    if (v4) {
-        const auto *answer = reinterpret_cast<const ICMP_ECHO_REPLY *>(reply.data());
-        if (answer->Status == IP_SUCCESS)
-            outcome.bytes = 8 + int(answer->DataSize);
-    } else {
-        const auto *answer = reinterpret_cast<const Icmp6EchoReply *>(reply.data());
-        if (answer->Status == IP_SUCCESS)
-            outcome.bytes = 8 + echo.dataSize;
-    }
-    return outcome;
+    const DWORD error = GetLastError();
+    if (noReply(error))
+        return outcome;
+    throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, systemReason(error)));
 }
 
 Outcome EchoRaw(const Target &, const Echo &)
