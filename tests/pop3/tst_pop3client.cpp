@@ -66,6 +66,29 @@ QString check(Pop3Client &client)
     }
 }
 
+// The test Dovecot's TLS listener with a new user whose password is
+// "hemmelig", and a client that logs in there as that user with the TLS
+// port standing in for 995; no server, with the reason in *why, where there
+// is no such listener.
+std::optional<TestDovecot::Server> tlsLogin(Pop3Client &client, QByteArray *user, QString *why)
+{
+    std::optional<TestDovecot::Server> server = TestDovecot::Server::find(why);
+    if (server && !server->tlsPort()) {
+        *why = QStringLiteral("the test Dovecot has no TLS listener");
+        server.reset();
+    }
+    if (!server)
+        return server;
+    *user = TestDovecot::uniqueUser("tls");
+    server->setUser(*user, "hemmelig");
+    client.setHost("127.0.0.1");
+    client.setPort(server->tlsPort());
+    client.setTlsPort(server->tlsPort());
+    client.setUserName(*user);
+    client.setPassword("hemmelig");
+    return server;
+}
+
 } // namespace
 
 class TestPop3Client : public QObject
@@ -522,21 +545,12 @@ void TestPop3Client::wrongPasswordCarriesServerText()
 
 void TestPop3Client::tlsWithUntrustedCertificateFails()
 {
+    Pop3Client client;
+    QByteArray user;
     QString why;
-    const auto server = TestDovecot::Server::find(&why);
+    const auto server = tlsLogin(client, &user, &why);
     if (!server)
         QSKIP(qPrintable(why));
-    if (!server->tlsPort())
-        QSKIP("the test Dovecot has no TLS listener");
-    const QByteArray user = TestDovecot::uniqueUser("tls");
-    server->setUser(user, "hemmelig");
-
-    Pop3Client client;
-    client.setHost("127.0.0.1");
-    client.setPort(server->tlsPort());
-    client.setTlsPort(server->tlsPort()); // stands in for 995
-    client.setUserName(user);
-    client.setPassword("hemmelig");
     const QString text = check(client);
     QVERIFY2(text.startsWith(QLatin1String("Sertifikatet til POP3-serveren 127.0.0.1:")), qPrintable(text));
     QVERIFY2(text.contains(QLatin1String("self-signed")), qPrintable(text));
@@ -550,24 +564,15 @@ void TestPop3Client::tlsWithUntrustedCertificateFails()
 
 void TestPop3Client::tlsWithTrustedCertificateLogsIn()
 {
+    Pop3Client client;
+    QByteArray user;
     QString why;
-    const auto server = TestDovecot::Server::find(&why);
+    const auto server = tlsLogin(client, &user, &why);
     if (!server)
         QSKIP(qPrintable(why));
-    if (!server->tlsPort())
-        QSKIP("the test Dovecot has no TLS listener");
-    const QByteArray user = TestDovecot::uniqueUser("tls");
-    server->setUser(user, "hemmelig");
     const QByteArray message = "Subject: over TLS\n\nHei\n";
     server->addMessage(user, message);
-
-    Pop3Client client;
-    client.setHost("127.0.0.1");
-    client.setPort(server->tlsPort());
-    client.setTlsPort(server->tlsPort());
     client.setCaFile(server->certificateFile());
-    client.setUserName(user);
-    client.setPassword("hemmelig");
     QCOMPARE(check(client), QString());
     QCOMPARE(client.messageCount(), 1);
     QCOMPARE(client.mailboxSize(), TestDovecot::statSize(message));
