@@ -148,11 +148,6 @@ void Quit()
     QCoreApplication::exit(0);
 }
 
-bool QuitRequested()
-{
-    return quitRequested;
-}
-
 void SetErrorHandler(ErrorHandler handler)
 {
     errorHandler() = std::move(handler);

@@ -44,7 +44,6 @@ private:
 // message box that is open; shutdown follows. Asked for before the loop runs,
 // the loop never starts and no later message box waits for an answer.
 void Quit();
-bool QuitRequested();
 
 // The default error report: a message box with the error's text. Tests (and
 // anything that must not block) install a handler that receives the text
