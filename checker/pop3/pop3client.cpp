@@ -486,7 +486,7 @@ void Pop3Client::logIn(Session &s)
     s.started = s.lastRequest = Clock::now();
     const CURLcode result = curl_easy_perform(s.curl);
     if (result != CURLE_OK || s.overlong || s.notPop3)
-        fail(s, result);
+        throw Pop3Error(failureText(s, result));
     s.loggedIn = true;
     if (curl_easy_getinfo(s.curl, CURLINFO_ACTIVESOCKET, &s.socket) != CURLE_OK || s.socket == CURL_SOCKET_BAD)
         throw Pop3Error(QStringLiteral("POP3-klienten mistet forbindelsen til %1 etter innloggingen.").arg(s.where));
@@ -593,11 +593,6 @@ QString Pop3Client::timeoutText(const Session &s) const
                    "POP3-serveren %1 ble ikke ferdig med innloggingen innen %2: den svarte ikke innen %3 %4.")
             .arg(s.where, seconds(m_connectTimeout), silence, what);
     return QStringLiteral("POP3-serveren %1 svarte ikke innen %2 %3.").arg(s.where, silence, what);
-}
-
-void Pop3Client::fail(Session &s, int code)
-{
-    throw Pop3Error(failureText(s, code));
 }
 
 // Why the login failed, from libcurl's result and what the callbacks saw.

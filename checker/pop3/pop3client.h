@@ -105,7 +105,6 @@ private:
     void logIn(Session &session);
     void askStat(Session &session);
 
-    [[noreturn]] void fail(Session &session, int code);
     QString failureText(const Session &session, int code) const;
     static QString connectionLostText(const Session &session);
     void quit(Session &session) noexcept;
