@@ -511,16 +511,17 @@ void Pop3Client::askStat(Session &s)
         throw Pop3Error(QStringLiteral("Ugyldig svar på STAT fra POP3-serveren %1: en svarlinje er lengre enn %2 byte.")
                             .arg(s.where)
                             .arg(LineLimit));
-    case Io::Closed:
-        throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
     case Io::Failed: {
         const long error = osErrno(s.curl);
-        if (isClosedByPeer(error))
-            throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
-        throw Pop3Error(
-            QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt ved STAT: %2")
-                .arg(s.where, error ? systemReason(error) : QString::fromUtf8(curl_easy_strerror(s.ioError))));
+        if (!isClosedByPeer(error))
+            throw Pop3Error(
+                QStringLiteral("Forbindelsen til POP3-serveren %1 ble brutt ved STAT: %2")
+                    .arg(s.where, error ? systemReason(error) : QString::fromUtf8(curl_easy_strerror(s.ioError))));
+        // A reset or a broken pipe is the server closing, as an orderly close is.
+        [[fallthrough]];
     }
+    case Io::Closed:
+        throw Pop3Error(QStringLiteral("POP3-serveren %1 lukket forbindelsen uten å svare på STAT.").arg(s.where));
     }
 
     QString reason;
