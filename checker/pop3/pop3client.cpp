@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -335,8 +334,7 @@ struct Pop3Client::Session
             }
         } else if (type == CURLINFO_TEXT) {
             // libcurl clips a line longer than half its buffer and goes on.
-            static const char clipped[] = "Excessive server response line length";
-            if (size >= sizeof clipped - 1 && std::memcmp(data, clipped, sizeof clipped - 1) == 0)
+            if (QByteArrayView(data, qsizetype(size)).startsWith("Excessive server response line length"))
                 s->overlong = true;
         }
         return 0;
@@ -651,7 +649,7 @@ QString Pop3Client::connectionLostText(const Session &s)
 {
     const long error = osErrno(s.curl);
     const bool closed = isClosedByPeer(error) || error == 0
-                     || std::strncmp(s.error, "response reading failed", 23) == 0;
+                     || QByteArrayView(s.error).startsWith("response reading failed");
     const QByteArray &cmd = s.lastCommand;
     const QString command = QString::fromLatin1(cmd);
     if (closed) {
