@@ -94,6 +94,21 @@ bool refuse(const struct stat &st, Owner owner, Failure *why)
     return true;
 }
 
+// A link at the path (st from lstat) is followed to target, where it leads:
+// st then describes that file. The per-user file's link must be the user's,
+// and so must a regular file it leads to. The reason it may not be
+// followed, or an empty text.
+QString followLink(const QByteArray &target, Owner owner, struct stat *st)
+{
+    if (owner == Owner::CurrentUser && st->st_uid != ::getuid())
+        return reasonText(Failure::OtherUsersLink);
+    if (::stat(target.constData(), st) != 0)
+        return systemReason(errno);
+    if (owner == Owner::CurrentUser && S_ISREG(st->st_mode) && st->st_uid != ::getuid())
+        return reasonText(Failure::OtherUsersLink);
+    return QString();
+}
+
 bool writeAll(int fd, const QByteArray &data, off_t offset, int *error)
 {
     qsizetype done = 0;
@@ -291,14 +306,11 @@ bool readFile(const QByteArray &path, Owner owner, QByteArray *data)
     int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
     Failure why;
     if (S_ISLNK(st.st_mode)) {
-        if (owner == Owner::CurrentUser && st.st_uid != ::getuid())
-            throwReadError(path, reasonText(Failure::OtherUsersLink));
         // What the link leads to is looked at before it is opened: a device
         // is never opened at all.
-        if (::stat(path.constData(), &st) != 0)
-            throwReadError(path, systemReason(errno));
-        if (owner == Owner::CurrentUser && S_ISREG(st.st_mode) && st.st_uid != ::getuid())
-            throwReadError(path, reasonText(Failure::OtherUsersLink));
+        const QString linkRefused = followLink(path, owner, &st);
+        if (!linkRefused.isEmpty())
+            throwReadError(path, linkRefused);
     } else {
         flags |= O_NOFOLLOW;
     }
@@ -357,13 +369,10 @@ void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool
 
     QByteArray target = path;
     if (S_ISLNK(st.st_mode)) {
-        if (owner == Owner::CurrentUser && st.st_uid != ::getuid())
-            throwWriteError(path, reasonText(Failure::OtherUsersLink));
         target = resolved(path);
-        if (::stat(target.constData(), &st) != 0)
-            failWrite(path, errno);
-        if (owner == Owner::CurrentUser && S_ISREG(st.st_mode) && st.st_uid != ::getuid())
-            throwWriteError(path, reasonText(Failure::OtherUsersLink));
+        const QString linkRefused = followLink(target, owner, &st);
+        if (!linkRefused.isEmpty())
+            throwWriteError(path, linkRefused);
     }
     Failure why;
     if (refuse(st, owner, &why) && why != Failure::OverSizeLimit)
