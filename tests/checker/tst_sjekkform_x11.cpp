@@ -248,8 +248,9 @@ void TestSjekkFormX11::answerOnScreenBeforeQuit()
 int main(int argc, char **argv)
 {
     CatchSignals();
-    // The error report and the program's end live in the application
-    // object, which QTEST_MAIN would replace with a plain QApplication.
+    // Set up as the program sets itself up: its own application object,
+    // where QTEST_MAIN would make a plain QApplication, and its end on a
+    // termination signal.
     Gui::Application app(argc, argv);
     QuitOnTerminationSignals(&app);
     TestSjekkFormX11 test;

@@ -91,9 +91,9 @@ inline void pressShape(QWidget *window, const char *shape, Qt::MouseButton butto
     QTest::mousePress(target, button, {}, target->rect().center());
 }
 
-// Qt Test's main() with the program's application object, whose error
-// report and end a plain QApplication (QTEST_MAIN) does not have, set up as
-// the program sets it.
+// Qt Test's main() with the program's application object, set up as the
+// program sets it: its last net for errors and the windows CreateForm gives
+// it, which a plain QApplication (QTEST_MAIN) does not have.
 #define KORVELIN_GUI_TEST_MAIN(TestClass)                                                                              \
     int main(int argc, char **argv)                                                                                    \
     {                                                                                                                  \

@@ -84,8 +84,8 @@ private slots:
     void serverMarkupShownAsText();
 
 private:
-    // Presses the green dot as the user does: through the application
-    // object, whose error report is captured in fx->reports.
+    // Presses the green dot as the user does; an error goes to the error
+    // report, which fx->reports captures.
     void pressGreenDot();
     QString statusText() const;
 
@@ -325,8 +325,7 @@ void TestPop3Check::serverMarkupShownAsText()
     }
 }
 
-// The error report lives in the application object, so a press must go
-// through Gui::Application rather than QTEST_MAIN's plain QApplication.
+// Under the program's own application object, as the program runs.
 KORVELIN_GUI_TEST_MAIN(TestPop3Check)
 
 #include "tst_pop3check.moc"
