@@ -25,6 +25,15 @@ void useShortTimeouts(Pop3Client &client)
     client.setTimeouts(1000ms, 1s, 3000ms);
 }
 
+// Points the client at host:port with this account; connect() does the rest.
+void aimAt(Pop3Client &client, const QByteArray &host, int port, const QByteArray &user, const QByteArray &password)
+{
+    client.setHost(host);
+    client.setPort(port);
+    client.setUserName(user);
+    client.setPassword(password);
+}
+
 // A port on 127.0.0.1 that refuses connections: bound, so nobody else takes
 // it while the test runs, but not listening.
 class RefusingPort
@@ -81,11 +90,8 @@ std::optional<TestDovecot::Server> tlsLogin(Pop3Client &client, QByteArray *user
         return server;
     *user = TestDovecot::uniqueUser("tls");
     server->setUser(*user, "hemmelig");
-    client.setHost("127.0.0.1");
-    client.setPort(server->tlsPort());
+    aimAt(client, "127.0.0.1", server->tlsPort(), *user, "hemmelig");
     client.setTlsPort(server->tlsPort());
-    client.setUserName(*user);
-    client.setPassword("hemmelig");
     return server;
 }
 
@@ -172,10 +178,7 @@ void TestPop3Client::scriptedServer()
     FakePop3Server server(FakePop3Server::Script{greeting, closeAfterGreeting, statReply});
     Pop3Client client;
     useShortTimeouts(client);
-    client.setHost("127.0.0.1");
-    client.setPort(server.port());
-    client.setUserName("kari");
-    client.setPassword("hemmelig");
+    aimAt(client, "127.0.0.1", server.port(), "kari", "hemmelig");
 
     QElapsedTimer timer;
     timer.start();
@@ -302,10 +305,7 @@ void TestPop3Client::boundsAndReasons()
     const std::chrono::milliseconds whole(bounds[2]);
     client.setTimeouts(std::chrono::milliseconds(bounds[0]), std::chrono::seconds(bounds[1]), whole,
                        std::chrono::milliseconds(bounds[3]));
-    client.setHost("127.0.0.1");
-    client.setPort(server ? server->port() : refusing.port());
-    client.setUserName("kari");
-    client.setPassword("hemmelig");
+    aimAt(client, "127.0.0.1", server ? server->port() : refusing.port(), "kari", "hemmelig");
 
     QElapsedTimer timer;
     timer.start();
@@ -380,10 +380,7 @@ void TestPop3Client::refusedInputNeverConnects()
     // A listener on the port a valid host would reach; it must see nothing.
     FakePop3Server server(FakePop3Server::Script{});
     Pop3Client client;
-    client.setHost(host);
-    client.setPort(port == 0 ? server.port() : port);
-    client.setUserName(user);
-    client.setPassword(password);
+    aimAt(client, host, port == 0 ? server.port() : port, user, password);
     const QString text = check(client);
     QVERIFY2(text.contains(error), qPrintable(text));
     QVERIFY(!client.connected());
@@ -405,10 +402,7 @@ void TestPop3Client::ipv6LiteralGoesInBrackets()
     QFETCH(QByteArray, host);
     Pop3Client client;
     useShortTimeouts(client);
-    client.setHost(host);
-    client.setPort(1);
-    client.setUserName("kari");
-    client.setPassword("hemmelig");
+    aimAt(client, host, 1, "kari", "hemmelig");
     const QString text = check(client);
     QVERIFY2(text.contains(QLatin1String("POP3-serveren [::1]:1")), qPrintable(text));
     QVERIFY(!client.connected());
@@ -442,10 +436,7 @@ void TestPop3Client::portZeroMeansStandardPort()
     // the attempt went to 110, never to port 0.
     Pop3Client client;
     useShortTimeouts(client);
-    client.setHost("127.0.0.1");
-    client.setPort(0);
-    client.setUserName(TestDovecot::uniqueUser("nobody-here"));
-    client.setPassword("x");
+    aimAt(client, "127.0.0.1", 0, TestDovecot::uniqueUser("nobody-here"), "x");
     const QString text = check(client);
     QVERIFY2(text.contains(QLatin1String("127.0.0.1:110")), qPrintable(text));
 }
@@ -527,10 +518,7 @@ void TestPop3Client::wrongPasswordCarriesServerText()
     server->setUser(user, "riktig");
 
     Pop3Client client;
-    client.setHost("127.0.0.1");
-    client.setPort(server->port());
-    client.setUserName(user);
-    client.setPassword("galt");
+    aimAt(client, "127.0.0.1", server->port(), user, "galt");
     const QString text = check(client);
     // libcurl's own error buffer is empty here: the text is the server's.
     QVERIFY2(text.startsWith(QStringLiteral("Innlogging avvist av POP3-serveren 127.0.0.1:%1: ").arg(server->port())),
@@ -589,11 +577,8 @@ void TestPop3Client::tlsAgainstPlainServerSendsNoCredentials()
     FakePop3Server server(FakePop3Server::Script{});
     Pop3Client client;
     useShortTimeouts(client);
-    client.setHost("127.0.0.1");
-    client.setPort(server.port());
+    aimAt(client, "127.0.0.1", server.port(), "kari", "hemmelig");
     client.setTlsPort(server.port());
-    client.setUserName("kari");
-    client.setPassword("hemmelig");
     const QString text = check(client);
     QVERIFY2(text.contains(QLatin1String("TLS-forbindelse til POP3-serveren")), qPrintable(text));
     QVERIFY(!client.connected());
