@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <limits>
 
@@ -187,17 +188,12 @@ void WriteSetting(const QByteArray &key, const QByteArray &value)
 void RecordFolder(const QByteArray &name, QByteArray folder)
 {
     const QByteArray saved = CurrentSection;
+    const auto restoreSection = qScopeGuard([&saved] { CurrentSection = saved; });
     CurrentSection = "FOLDERS";
     const char sep = Platform::separator();
     if (!folder.isEmpty() && !folder.endsWith(sep))
         folder += sep;
-    try {
-        WriteSetting(name + "_folder", folder);
-    } catch (...) {
-        CurrentSection = saved;
-        throw;
-    }
-    CurrentSection = saved;
+    WriteSetting(name + "_folder", folder);
 }
 
 QByteArray LogonUserName()
