@@ -22,15 +22,9 @@ struct Target
     QString numeric;     // the address written out, e.g. "127.0.0.1" or "fe80::1%eth0"
 };
 
-// Checks a host by the rule for server names (servername.h), which the POP3
-// client uses too, and returns the form to resolve: the name, or an IPv6
-// address without brackets. Throws IcmpError for a host that the resolver or
-// the ping program could read as something other than one host. The same on
-// every system, so it lives beside the client.
-QString CheckHostName(const QString &host);
-
-// Resolves a host name or a numeric address that CheckHostName returned to the
-// first address the system offers, within timeoutMs: the resolver's own
+// Resolves a host name or a numeric address, checked by the rule for server
+// names (servername.h) and in the form that rule gives, to the first
+// address the system offers, within timeoutMs: the resolver's own
 // waits (several seconds per silent name server) are not bounded by it.
 // Throws IcmpError when the host cannot be resolved in that time.
 Target Resolve(const QString &host, int timeoutMs);

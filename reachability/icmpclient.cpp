@@ -60,9 +60,11 @@ QString quoted(const QString &host)
     return shown;
 }
 
-} // namespace
-
-QString IcmpPlatform::CheckHostName(const QString &host)
+// Checks a host by the rule for server names (servername.h), which the POP3
+// client uses too, and returns the form to resolve: the name, or an IPv6
+// address without brackets. Throws IcmpError for a host that the resolver or
+// the ping program could read as something other than one host.
+QString checkedHostName(const QString &host)
 {
     const ServerNameCheck checked = CheckServerName(host);
     if (checked.fault == ServerNameCheck::Empty)
@@ -71,6 +73,8 @@ QString IcmpPlatform::CheckHostName(const QString &host)
         throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
     return checked.lookupForm();
 }
+
+} // namespace
 
 IcmpClient::IcmpClient()
     : m_identifier(quint16(QRandomGenerator::global()->bounded(1, 0x10000)))
@@ -87,7 +91,7 @@ int IcmpClient::Ping()
     QElapsedTimer clock;
     clock.start();
     const int timeoutMs = qMax(1, m_timeoutMs);
-    const QString lookupForm = IcmpPlatform::CheckHostName(m_host);
+    const QString lookupForm = checkedHostName(m_host);
     const IcmpPlatform::Target target = IcmpPlatform::Resolve(lookupForm, timeoutMs);
 
     IcmpPlatform::Echo echo;
