@@ -66,13 +66,19 @@ constexpr Caption Captions[] = {
 };
 // clang-format on
 
+// A caption as the user reads it: without its access key's "&" ("&&"
+// shows as "&").
+QString shownCaption(QString text)
+{
+    return text.replace(QLatin1String("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
+}
+
 QString captionText(const QWidget *window, const QLineEdit *edit)
 {
     for (const Caption &c : Captions) {
         if (edit->objectName() != QLatin1String(c.edit))
             continue;
-        QString text = control<QWidget>(window, c.caption)->property("text").toString();
-        text.replace(QLatin1String("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
+        QString text = shownCaption(control<QWidget>(window, c.caption)->property("text").toString());
         if (text.endsWith(u':'))
             text.chop(1);
         return text;
@@ -268,7 +274,7 @@ void TfmSetup::refuse(QLineEdit *edit, bool scrambled)
     int tab = 0;
     while (tab < ui->pcSetup->count() && !ui->pcSetup->widget(tab)->isAncestorOf(edit))
         ++tab;
-    const QString tabText = ui->pcSetup->tabText(tab).remove(u'&');
+    const QString tabText = shownCaption(ui->pcSetup->tabText(tab));
     ui->pcSetup->setCurrentIndex(tab);
     edit->setFocus();
     const QString field = captionText(this, edit);
