@@ -220,6 +220,33 @@ void writeInPlace(const QByteArray &path, const QByteArray &target, const QByteA
         failWrite(path, errno);
 }
 
+// Makes a new file with this mode, named prefix and a random suffix, and
+// locks it: its descriptor goes to fd, its name to *name. 0, or the reason
+// (an errno) why no such file could be made.
+int createTemporary(const QByteArray &prefix, mode_t mode, Descriptor &fd, QByteArray *name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = prefix + randomSuffix();
+        fd.reset(::open(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        // A cleanup in another run may have taken it between open and lock.
+        // Where the file system has no locks the save goes on without one
+        // (and no cleanup removes anything there).
+        struct stat mine, named;
+        if ((::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || ::fstat(fd.get(), &mine) != 0
+            || ::lstat(name->constData(), &named) != 0 || !sameFile(mine, named)) {
+            fd.reset();
+            continue;
+        }
+        return 0;
+    }
+    return EEXIST;
+}
+
 // What replace() found when it could not make its temporary file.
 enum class Replaced { Done, NoNewFileAllowed };
 
@@ -231,31 +258,15 @@ Replaced replace(const QByteArray &path, const QByteArray &target, const QByteAr
                  mode_t newMode)
 {
     const Location where = split(target);
-    const QByteArray prefix = where.dir + '/' + where.base + TemporaryMarker;
     QByteArray name;
     Descriptor fd;
-    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-        name = prefix + randomSuffix();
-        // An existing file's copy stays private until it has the old mode.
-        fd.reset(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        existing ? mode_t(0600) : newMode));
-        if (!fd.valid()) {
-            if (errno == EEXIST)
-                continue;
-            if (existing && (errno == EACCES || errno == EPERM))
-                return Replaced::NoNewFileAllowed;
-            failWrite(path, errno);
-        }
-        // A cleanup in another run may have taken it between open and lock.
-        // Where the file system has no locks the save goes on without one
-        // (and no cleanup removes anything there).
-        struct stat mine, named;
-        if ((::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || ::fstat(fd.get(), &mine) != 0
-            || ::lstat(name.constData(), &named) != 0 || !sameFile(mine, named))
-            fd.reset();
-    }
-    if (!fd.valid())
-        failWrite(path, EEXIST);
+    // An existing file's copy stays private until it has the old mode.
+    const int made = createTemporary(where.dir + '/' + where.base + TemporaryMarker, existing ? mode_t(0600) : newMode,
+                                     fd, &name);
+    if (existing && (made == EACCES || made == EPERM))
+        return Replaced::NoNewFileAllowed;
+    if (made != 0)
+        failWrite(path, made);
 
     auto fail = [&](int error) {
         ::unlink(name.constData());
