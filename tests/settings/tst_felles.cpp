@@ -144,12 +144,13 @@ void TestFelles::folderFromRootCandidate()
     if (QFileInfo::exists(QStringLiteral("/korvelin")))
         QSKIP("/korvelin already exists on this machine");
     QDir().mkpath(QStringLiteral("/korvelin/etc"));
+    // The machine's own root: gone again however the test ends.
+    const auto removeFolder = qScopeGuard([] { QDir(QStringLiteral("/korvelin")).removeRecursively(); });
     StoreOptions options;
     options.shared = SharedFile::Nowhere;
     options.start = false;
     StoreFixture store(options);
     Felles::Initialize();
-    QDir(QStringLiteral("/korvelin")).removeRecursively();
     QCOMPARE(Felles::ConfigDir, QByteArray("/korvelin/etc/"));
     QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "etc_folder"), QByteArray("/korvelin/etc/"));
 }
