@@ -265,6 +265,11 @@ void TestPop3Client::boundsAndReasons_data()
                                     << QStringList{"lukket forbindelsen uten å svare på PASS."};
     QTest::newRow("closed at STAT") << with([](Script &s) { s.closeOn = "STAT"; }) << false << usual
                                     << QStringList{"lukket forbindelsen uten å svare på STAT."};
+    // libcurl gives up on an answer past its own limit and closes: the server
+    // answered, at length.
+    QTest::newRow("endless CAPA list") << with([](Script &s) {
+        s.capaReply = "+OK\r\n" + QByteArray("X-JUNK\r\n").repeated(50000) + ".\r\n";
+    }) << false << usual << QStringList{"svaret på CAPA er for langt."};
     // clang-format on
 
     // Server text reaches the message whole, as the characters it was sent
