@@ -112,6 +112,13 @@ void TSjekkForm::SjekkKnappClick()
 void TSjekkForm::Setup1Click()
 {
     TfmSetup *window = Gui::CreateForm<TfmSetup>(fmSetup);
+    // Loading failed and was reported: the window would offer defaults in
+    // place of the user's settings, and its OK would save them over the
+    // file once the fault is gone. It is not shown; nothing was changed.
+    if (!window->loaded()) {
+        delete window;
+        return;
+    }
     window->exec();
     LoadPopSettings();
 }

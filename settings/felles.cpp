@@ -3,7 +3,6 @@
 #include "identity.h"
 #include "paths.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -52,8 +51,8 @@ void flushOpenFile()
 {
     if (!SettingsFile)
         return;
-    const bool readOnlyShared = isSharedFileOpen() && QFileInfo::exists(decode(SharedIniPath))
-                             && Platform::isReadOnlyFile(decode(SharedIniPath));
+    const bool readOnlyShared = isSharedFileOpen() && FileIo::exists(SharedIniPath)
+                             && Platform::isReadOnlyFile(SharedIniPath);
     if (!readOnlyShared)
         SettingsFile->flush();
 }
@@ -100,11 +99,8 @@ void Initialize()
     }
 
     // Paths are not cut to 255 bytes: a cut path would name another file.
-    const QString shared = QDir::cleanPath(QDir::current().absoluteFilePath(decode(ConfigDir + SharedIniPath)));
-    SharedIniPath = QFile::encodeName(QDir::toNativeSeparators(shared));
-    ConfigDir = QFile::encodeName(QDir::toNativeSeparators(QFileInfo(shared).absolutePath()));
-    if (!ConfigDir.endsWith(sep))
-        ConfigDir += sep;
+    SharedIniPath = Platform::absolutePath(ConfigDir + SharedIniPath);
+    ConfigDir = SharedIniPath.left(SharedIniPath.lastIndexOf(sep) + 1);
 
     SettingsFile = std::make_unique<IniFile>(SharedIniPath);
     RecordFolder("etc", ConfigDir);
@@ -113,7 +109,7 @@ void Initialize()
 void Finalize()
 {
     std::unique_ptr<IniFile> file = std::move(SettingsFile);
-    if (file && !Platform::isReadOnlyFile(decode(SharedIniPath)))
+    if (file && !Platform::isReadOnlyFile(SharedIniPath))
         file->flush();
 }
 

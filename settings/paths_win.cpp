@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <windows.h>
@@ -16,9 +17,16 @@ QByteArray lastResortConfigDir()
     return qgetenv("WINDIR") + '\\';
 }
 
-bool isReadOnlyFile(const QString &path)
+QByteArray absolutePath(const QByteArray &path)
 {
-    const DWORD attrs = GetFileAttributesW(reinterpret_cast<const wchar_t *>(path.utf16()));
+    // Paths are text in the ANSI code page here, which the locale reads.
+    const QString full = QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(path)));
+    return QFile::encodeName(QDir::toNativeSeparators(full));
+}
+
+bool isReadOnlyFile(const QByteArray &path)
+{
+    const DWORD attrs = GetFileAttributesA(path.constData());
     if (attrs == INVALID_FILE_ATTRIBUTES)
         return true;
     return (attrs & FILE_ATTRIBUTE_READONLY) != 0;

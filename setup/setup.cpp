@@ -238,6 +238,7 @@ void TfmSetup::FormCreate()
         Felles::CurrentSection = e.section;
         transferField(e, Transfer::Load);
     }
+    m_loaded = true;
     bracket.close();
 }
 

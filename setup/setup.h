@@ -39,6 +39,11 @@ public:
     // Every closing (OK, the close control, Escape) passes through here.
     void done(int result) override;
 
+    // True once FormCreate has read every setting into the fields. A window
+    // whose loading failed shows defaults in place of what the file holds,
+    // and OK would save those over it.
+    bool loaded() const { return m_loaded; }
+
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -67,6 +72,7 @@ private:
     // The bytes each edit was filled with, so that an untouched field is
     // saved exactly as it was read.
     QHash<const QLineEdit *, QByteArray> m_bytes;
+    bool m_loaded = false;
 };
 
 extern QPointer<TfmSetup> fmSetup;

@@ -560,12 +560,17 @@ QString Pop3Client::timeoutText(const Session &s) const
     if (connectTime == 0) {
         curl_off_t tcpTime = 0;
         curl_off_t lookupTime = 0;
+        long localPort = 0;
         curl_easy_getinfo(s.curl, CURLINFO_CONNECT_TIME_T, &tcpTime);
         curl_easy_getinfo(s.curl, CURLINFO_NAMELOOKUP_TIME_T, &lookupTime);
-        if (tcpTime == 0 && lookupTime == 0 && !s.numericHost)
+        // libcurl 7.88 notes the time of the TCP connection only once TLS
+        // stands on it too; a local port tells that the connection stood.
+        curl_easy_getinfo(s.curl, CURLINFO_LOCAL_PORT, &localPort);
+        const bool tcpConnected = tcpTime != 0 || localPort != 0;
+        if (!tcpConnected && lookupTime == 0 && !s.numericHost)
             return QStringLiteral("Navneoppslaget for POP3-serveren %1 ble ikke ferdig innen %2.")
                 .arg(s.where, seconds(now - s.started));
-        if (tcpTime == 0 || !s.tls)
+        if (!tcpConnected || !s.tls)
             return QStringLiteral("Fikk ikke kontakt med POP3-serveren %1 innen %2.")
                 .arg(s.where, seconds(now - s.started));
         return QStringLiteral("POP3-serveren %1 fullførte ikke TLS-oppkoblingen innen %2.")
@@ -604,6 +609,12 @@ QString Pop3Client::failureText(const Session &s, int code) const
     if (s.notPop3)
         return QStringLiteral("Tjenesten på %1 er ikke en POP3-server: den hilste med «%2».")
             .arg(s.where, quote(s.lastLine));
+    // An answer of many lines that passes libcurl's own limit (300 KiB): it
+    // closes the connection itself, with no errno to tell that apart.
+    if (std::strncmp(s.error, "Too large response headers", 26) == 0)
+        return QStringLiteral("Ugyldig svar fra POP3-serveren %1: svaret%2 er for langt.")
+            .arg(s.where,
+                 s.lastCommand.isEmpty() ? QString() : QStringLiteral(" på ") + QString::fromLatin1(s.lastCommand));
 
     const auto result = CURLcode(code);
     const QString detail = curlDetail(s.error, result);

@@ -143,7 +143,7 @@ void FakePop3Server::serve(int client)
             if (!m_script.closeOn.isEmpty() && verb == m_script.closeOn)
                 return;
             if (verb == "CAPA")
-                reply(client, verb, "+OK\r\nUSER\r\n.\r\n");
+                reply(client, verb, m_script.capaReply);
             else if (verb == "USER")
                 reply(client, verb, "+OK\r\n");
             else if (verb == "PASS")

@@ -44,6 +44,8 @@ private slots:
     void folderChoice_data();
     void folderChoice();
     void folderFromRootCandidate();
+    void folderNamedInBytesTheLocaleCannotRead_data();
+    void folderNamedInBytesTheLocaleCannotRead();
     void startupRecordsTheFolderInMemoryOnly();
     void initialState();
 
@@ -153,6 +155,56 @@ void TestFelles::folderFromRootCandidate()
     Felles::Initialize();
     QCOMPARE(Felles::ConfigDir, QByteArray("/korvelin/etc/"));
     QCOMPARE(Felles::SettingsFile->readString("FOLDERS", "etc_folder"), QByteArray("/korvelin/etc/"));
+}
+
+void TestFelles::folderNamedInBytesTheLocaleCannotRead_data()
+{
+    QTest::addColumn<bool>("userConfigFolder");
+    QTest::newRow("current folder") << false;
+    QTest::newRow("user's config folder, not made yet") << true;
+}
+
+void TestFelles::folderNamedInBytesTheLocaleCannotRead()
+{
+    QFETCH(bool, userConfigFolder);
+    if (QFileInfo::exists(QStringLiteral("/korvelin/etc")))
+        QSKIP("/korvelin/etc exists on this machine and would win");
+    StoreOptions options;
+    options.shared = SharedFile::Nowhere;
+    options.start = false;
+    StoreFixture store(options);
+    // A name in Latin-1 bytes, which the locale (UTF-8) cannot read.
+    const QByteArray top = QFile::encodeName(store.path()) + "/bj\xF8rn";
+    const QByteArray dir = userConfigFolder ? top + "/korvelin" : top;
+    const QByteArray files[] = {dir + "/KORVELIN.INI", dir + "/KARI.INI"};
+    QVERIFY(::mkdir(top.constData(), 0700) == 0);
+    // Qt cannot remove names it cannot read: the test removes its own.
+    const auto removeFiles = qScopeGuard([&] {
+        for (const QByteArray &file : files)
+            ::unlink(file.constData());
+        ::rmdir(dir.constData());
+        ::rmdir(top.constData());
+    });
+    if (userConfigFolder) {
+        qputenv("XDG_CONFIG_HOME", top);
+    } else {
+        Felles::IniFile(files[0]).flush();
+        Felles::IniFile user(files[1]);
+        user.writeString("Pop3", "ServerName", "pop.example.no");
+        user.flush();
+    }
+    QVERIFY(::chdir(userConfigFolder ? QFile::encodeName(store.path()).constData() : dir.constData()) == 0);
+
+    Felles::Initialize();
+    QCOMPARE(Felles::ConfigDir, dir + '/');
+    QCOMPARE(Felles::SharedIniPath, files[0]);
+    Felles::UserSettingsBracket bracket;
+    Felles::CurrentSection = "Pop3";
+    QCOMPARE(Felles::ReadSetting("ServerName"), userConfigFolder ? QByteArray() : QByteArray("pop.example.no"));
+    bracket.close();
+    Felles::Finalize();
+    QCOMPARE(Felles::IniFile(files[0]).readString("FOLDERS", "etc_folder"), dir + '/');
+    QVERIFY(Felles::FileIo::exists(files[1]));
 }
 
 void TestFelles::startupRecordsTheFolderInMemoryOnly()

@@ -118,6 +118,7 @@ private slots:
     void closeControlSavesNothingAndCheckerReloads();
     void saveFailure_data();
     void saveFailure();
+    void unreadSettingsAreNotOffered();
     void pingButtonTestsTypedServer();
     void deadAccessKeysTypeNothing_data();
     void deadAccessKeysTypeNothing();
@@ -718,6 +719,44 @@ void TestSetupWindow::saveFailure()
     SjekkForm->LoadPopSettings();
     QCOMPARE(fx->readFile("KARI.INI"), before);
     QCOMPARE(SjekkForm->pop3.host(), QByteArray("gammel.example.no"));
+    QCOMPARE(fx->reports.size(), 1);
+}
+
+void TestSetupWindow::unreadSettingsAreNotOffered()
+{
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"gammel.example.no"});
+    Gui::CreateForm<TSjekkForm>(SjekkForm);
+    SjekkForm->LoadPopSettings();
+    const QByteArray before = fx->readFile("KARI.INI");
+    // A change to the shared file that a full disk keeps from being written:
+    // the switch to the per-user file, and with it the loading, fails.
+    Felles::WriteSetting("Probe", QByteArray(200, 'x'));
+    auto full = std::make_unique<TestSupport::FileSizeLimit>(fx->readFile("KORVELIN.INI").size() + 50);
+
+    // Were the window shown, it would offer defaults in place of the stored
+    // server; room made, its OK would save them.
+    QByteArray offered;
+    whenModal<TfmSetup>([&](QWidget *window) {
+        offered = field<QLineEdit>(window, "POPServer")->text().toUtf8();
+        full.reset();
+        pressOk(window);
+        window->close();
+    });
+    pressShape(SjekkForm, "Shape2");
+    full.reset();
+
+    QCOMPARE(offered, QByteArray());
+    QCOMPARE(fx->reports.size(), 1);
+    QVERIFY2(fx->reports[0].contains(QLatin1String("KORVELIN.INI")), qPrintable(fx->reports[0]));
+    QCOMPARE(fx->readFile("KARI.INI"), before);
+
+    // With room again, the next opening shows what the file holds.
+    whenModal<TfmSetup>([&](QWidget *window) {
+        offered = field<QLineEdit>(window, "POPServer")->text().toUtf8();
+        window->close();
+    });
+    pressShape(SjekkForm, "Shape2");
+    QCOMPARE(offered, QByteArray("gammel.example.no"));
     QCOMPARE(fx->reports.size(), 1);
 }
 
