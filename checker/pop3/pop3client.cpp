@@ -611,7 +611,7 @@ QString Pop3Client::failureText(const Session &s, int code) const
             .arg(s.where, quote(s.lastLine));
     // An answer of many lines that passes libcurl's own limit (300 KiB): it
     // closes the connection itself, with no errno to tell that apart.
-    if (std::strncmp(s.error, "Too large response headers", 26) == 0)
+    if (QByteArrayView(s.error).startsWith("Too large response headers"))
         return QStringLiteral("Ugyldig svar fra POP3-serveren %1: svaret%2 er for langt.")
             .arg(s.where,
                  s.lastCommand.isEmpty() ? QString() : QStringLiteral(" på ") + QString::fromLatin1(s.lastCommand));
