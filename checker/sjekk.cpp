@@ -76,6 +76,7 @@ void TSjekkForm::LoadPopSettings()
 {
     using namespace Felles;
     namespace P = Schema::Pop3;
+    m_settingsLoaded = false;
     UserSettingsBracket bracket;
     CurrentSection = Schema::Pop3Section;
     const QByteArray host = ReadSetting(P::ServerName.key);
@@ -89,12 +90,18 @@ void TSjekkForm::LoadPopSettings()
     pop3.setPort(port);
     pop3.setUserName(user);
     pop3.setPassword(password);
+    m_settingsLoaded = true;
 }
 
 void TSjekkForm::SjekkKnappClick()
 {
     // The check freezes the window; presses made meanwhile start nothing.
     Gui::RunBlocking([this] {
+        // A failed reading was reported; the file may have been mended since,
+        // and if not, its fault is the truth to tell rather than a login with
+        // no server or an old one.
+        if (!m_settingsLoaded)
+            LoadPopSettings();
         if (pop3.connected())
             pop3.disconnect();
         pop3.connect();

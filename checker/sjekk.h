@@ -49,6 +49,10 @@ private:
     std::unique_ptr<Ui::SjekkForm> ui;
     QSize m_laidOutStatus;
     QSize m_laidOutWindow;
+    // False while the client holds no settings read from the current files
+    // (the last reading failed): a check reads them first rather than log
+    // in with none or with ones the user has since replaced.
+    bool m_settingsLoaded = false;
 };
 
 extern TSjekkForm *SjekkForm;

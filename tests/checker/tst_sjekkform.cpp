@@ -12,6 +12,8 @@
 
 #include <stdexcept>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Records which handler a press reached instead of checking or opening.
@@ -46,6 +48,7 @@ private slots:
     void statusLineShowsItsWholeText_data();
     void statusLineShowsItsWholeText();
     void showLoadsPopSettings();
+    void checkAfterAFailedReadingReadsTheFileAgain();
     void handlerErrorsAreReportedAndTheLoopGoesOn();
     void defaultReportIsAMessageBox();
     void boxOpenedWhileBusyTakesInput();
@@ -168,6 +171,31 @@ void TestSjekkForm::showLoadsPopSettings()
     // The bracket is closed: the shared file is the open one again.
     QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
+}
+
+// A check never logs in with settings that were never read: it reads the
+// file again, and tells the file's fault while it lasts.
+void TestSjekkForm::checkAfterAFailedReadingReadsTheFileAgain()
+{
+    // A FIFO is refused before anything is read from it.
+    QVERIFY(::mkfifo(QFile::encodeName(fx->file("KARI.INI")).constData(), 0600) == 0);
+    TSjekkForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(fx->reports.size(), 1);
+    QVERIFY2(fx->reports[0].contains("KARI.INI"), qPrintable(fx->reports[0]));
+
+    QTest::mousePress(form.windowHandle(), Qt::LeftButton, {}, QPoint(24, 16));
+    QCOMPARE(fx->reports.size(), 2);
+    QCOMPARE(fx->reports[1], fx->reports[0]);
+
+    // Mended: the next check reads it and tries the server it names.
+    QVERIFY(QFile::remove(fx->file("KARI.INI")));
+    QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerName=127.0.0.1\nServerPort=1\nServerUser=kari\n"));
+    QTest::mousePress(form.windowHandle(), Qt::LeftButton, {}, QPoint(24, 16));
+    QCOMPARE(form.pop3.host(), QByteArray("127.0.0.1"));
+    QCOMPARE(fx->reports.size(), 3);
+    QVERIFY2(fx->reports[2].contains("127.0.0.1:1"), qPrintable(fx->reports[2]));
 }
 
 void TestSjekkForm::handlerErrorsAreReportedAndTheLoopGoesOn()
