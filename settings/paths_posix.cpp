@@ -50,9 +50,13 @@ QByteArray absolutePath(const QByteArray &path)
     QByteArray full = path;
     if (!full.startsWith('/')) {
         QByteArray cwd(4096, '\0');
-        while (!::getcwd(cwd.data(), size_t(cwd.size())) && errno == ERANGE)
+        const char *got = nullptr;
+        while (!(got = ::getcwd(cwd.data(), size_t(cwd.size()))) && errno == ERANGE)
             cwd.resize(cwd.size() * 2);
-        full = QByteArray(cwd.constData()) + '/' + full;
+        // A current folder without a name (gone, say) leaves the path
+        // relative, for the first read to report, rather than rooted at "/".
+        if (got)
+            full = QByteArray(got) + '/' + full;
     }
     // cleanPath looks at '/' and '.' only; read as Latin-1, every other
     // byte passes through it unchanged.
