@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QList>
 
+#include <algorithm>
 #include <optional>
 
 namespace Felles {
@@ -93,45 +94,74 @@ void IniFile::parse(const QByteArray &data)
     Section preamble;
     preamble.hasHeader = false;
     m_sections.push_back(preamble);
-    m_lineEnd = "\n";
     m_byteOrderMark = data.startsWith(ByteOrderMark);
 
     // CR LF, LF and a lone CR each end a line (old editors write CR alone), so
-    // no line, and no value, ever holds a CR or LF.
-    bool lineEndSeen = false;
+    // no line, and no value, ever holds a CR or LF. Each line keeps its own
+    // ending for the rewrite; the file's ending, for lines made here, is the
+    // kind most lines use. A CR just before a CR LF (an editor that turned
+    // every LF into CR LF once too often) says nothing about the file's kind.
+    struct Kind
+    {
+        QByteArray end;
+        int count = 0;
+    };
+    std::vector<Kind> kinds; // in the order first seen
+    bool doubledCrLf = false;
     qsizetype at = m_byteOrderMark ? qsizetype(sizeof ByteOrderMark - 1) : 0;
+    bool skipNextVote = false;
     while (at < data.size()) {
         qsizetype end = at;
         while (end < data.size() && data.at(end) != '\r' && data.at(end) != '\n')
             ++end;
-        parseLine(data.mid(at, end - at));
-        if (end == data.size())
+        if (end == data.size()) {
+            parseLine(data.mid(at, end - at), QByteArray());
             break;
+        }
         const qsizetype endLength = data.at(end) == '\r' && end + 1 < data.size() && data.at(end + 1) == '\n' ? 2 : 1;
-        if (!lineEndSeen) {
-            m_lineEnd = data.mid(end, endLength);
-            lineEndSeen = true;
+        const QByteArray lineEnd = data.mid(end, endLength);
+        parseLine(data.mid(at, end - at), lineEnd);
+        const bool strayCr = lineEnd == "\r" && data.mid(end + 1, 2) == "\r\n";
+        if (strayCr) {
+            doubledCrLf = true;
+            skipNextVote = true;
+        } else if (skipNextVote) {
+            skipNextVote = false;
+        } else {
+            auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind &k) { return k.end == lineEnd; });
+            if (kind == kinds.end())
+                kinds.push_back({lineEnd, 1});
+            else
+                ++kind->count;
         }
         at = end + endLength;
     }
+    const Kind *most = nullptr;
+    for (const Kind &k : kinds)
+        if (!most || k.count > most->count)
+            most = &k;
+    m_lineEnd = most ? most->end : doubledCrLf ? QByteArray("\r\n") : QByteArray("\n");
 }
 
-void IniFile::parseLine(const QByteArray &line)
+void IniFile::parseLine(const QByteArray &line, const QByteArray &end)
 {
     const QByteArray t = trimBlanks(line);
     if (t.startsWith('[') && t.contains(']')) {
         Section s;
         s.name = trimBlanks(t.mid(1, t.indexOf(']') - 1));
         s.header = line;
+        s.headerEnd = end;
         m_sections.push_back(s);
         return;
     }
     Line l;
+    l.end = end;
     const qsizetype eq = line.indexOf('=');
     if (!t.isEmpty() && t.front() != ';' && t.front() != '#' && eq >= 0) {
         l.isEntry = true;
         l.key = trimBlanks(line.left(eq));
         l.value = decodeValue(line.mid(eq + 1));
+        l.text = line;
     } else {
         l.value = line;
     }
@@ -236,6 +266,7 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     if (Line *l = find(section, key)) {
         if (l->value != value) {
             l->value = value;
+            l->text.clear();
             m_changed = true;
         }
         return;
@@ -265,17 +296,23 @@ void IniFile::writeBool(const QByteArray &section, const QByteArray &key, bool v
 
 QByteArray IniFile::serialize() const
 {
+    // Every line but a new one keeps its own ending; only the last line of
+    // a file can have none, and it gets one here.
+    const auto ending = [this](const QByteArray &end) { return end.isEmpty() ? m_lineEnd : end; };
     QByteArray out;
     if (m_byteOrderMark)
         out += ByteOrderMark;
     for (const Section &s : m_sections) {
         if (s.hasHeader)
-            out += (s.header.isEmpty() ? '[' + s.name + ']' : s.header) + m_lineEnd;
+            out += (s.header.isEmpty() ? '[' + s.name + ']' : s.header) + ending(s.headerEnd);
         for (const Line &l : s.lines) {
-            if (l.isEntry)
-                out += l.key + '=' + encodeValue(l.value) + m_lineEnd;
+            if (!l.isEntry)
+                out += l.value;
+            else if (!l.text.isEmpty())
+                out += l.text;
             else
-                out += l.value + m_lineEnd;
+                out += l.key + '=' + encodeValue(l.value);
+            out += ending(l.end);
         }
     }
     return out;

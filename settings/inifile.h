@@ -17,9 +17,11 @@ namespace Felles {
 // the INI libraries on Debian drop or split values containing NUL or CR.
 //
 // Names match without regard to ASCII letter case. Values are bytes; the file
-// is never decoded. CR LF, LF and a lone CR all end a line; a file is written
-// back with the line ending it used first (LF for a new file) and with its
-// UTF-8 byte-order mark when it had one.
+// is never decoded. CR LF, LF and a lone CR all end a line. A rewrite keeps
+// every line it did not change as it was read, its line ending included, and
+// the UTF-8 byte-order mark when there was one; new lines (and a last line
+// that had none) get the file's own line ending: the one most of its lines
+// use, the first of them on a tie (LF for a new file).
 class IniFile
 {
 public:
@@ -96,6 +98,8 @@ private:
     {
         QByteArray key;   // empty for a comment, blank or unparsed line
         QByteArray value; // the decoded value, or the raw text of a non-entry line
+        QByteArray text;  // an entry's line as read; empty once its value changed
+        QByteArray end;   // the line ending as read; empty for a line made here
         bool isEntry = false;
     };
     struct Section
@@ -104,13 +108,14 @@ private:
         // The header line as read, written back unchanged so that nothing
         // after its ']' is lost; empty for a section made by writeString.
         QByteArray header;
+        QByteArray headerEnd;  // the header line's ending as read
         bool hasHeader = true; // false only for lines before the first header
         std::vector<Line> lines;
     };
 
     IniFile() = default;
     void parse(const QByteArray &data);
-    void parseLine(const QByteArray &line);
+    void parseLine(const QByteArray &line, const QByteArray &end);
     const Line *find(const QByteArray &section, const QByteArray &key) const;
     Line *find(const QByteArray &section, const QByteArray &key)
     {

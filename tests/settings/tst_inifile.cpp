@@ -220,10 +220,21 @@ void TestIniFile::foreignFilesReadAndRewrite_data()
     QTest::newRow("CR only")
         << QByteArray("[Pop3]\rServerName=mail.example\rServerUser=kari\r[Smtp]\rServerName=smtp\r")
         << QByteArray("Pop3/ServerName=mail.example\nPop3/ServerUser=kari\nSmtp/ServerName=smtp\n") << QByteArray("=");
-    QTest::newRow("mixed endings take the first")
+    // Each line keeps its own ending; the last one, which had none, gets the
+    // file's: two of each kind, so the first.
+    QTest::newRow("mixed endings stay, line by line")
         << QByteArray("[Pop3]\r\nA=1\nB=2\rC=3\r\n\n[Smtp]\rD=4")
         << QByteArray("Pop3/A=1\nPop3/B=2\nPop3/C=3\nSmtp/D=4\n")
-        << QByteArray("[Pop3]\r\nA=1\r\nB=2\r\nC=3\r\n\r\n[Smtp]\r\nD=4\r\n");
+        << QByteArray("[Pop3]\r\nA=1\nB=2\rC=3\r\n\n[Smtp]\rD=4\r\n");
+    QTest::newRow("most lines decide the last line's ending")
+        << QByteArray("[Pop3]\r\nA=1\nB=2\nC=3") << QByteArray("Pop3/A=1\nPop3/B=2\nPop3/C=3\n")
+        << QByteArray("[Pop3]\r\nA=1\nB=2\nC=3\n");
+    QTest::newRow("stray CR before CR LF in an LF file")
+        << QByteArray("[Pop3]\r\r\nServerName=mail\nServerUser=kari") << QByteArray("Pop3/ServerName=mail\nPop3/ServerUser=kari\n")
+        << QByteArray("[Pop3]\r\r\nServerName=mail\nServerUser=kari\n");
+    QTest::newRow("only stray CRs before CR LF")
+        << QByteArray("[Pop3]\r\r\nServerName=mail") << QByteArray("Pop3/ServerName=mail\n")
+        << QByteArray("[Pop3]\r\r\nServerName=mail\r\n");
     QTest::newRow("byte-order mark")
         << QByteArray("\xEF\xBB\xBF[Pop3]\r\nServerName=mail\r\n") << QByteArray("Pop3/ServerName=mail\n")
         << QByteArray("=");
@@ -236,12 +247,10 @@ void TestIniFile::foreignFilesReadAndRewrite_data()
         << QByteArray("[Smtp]extra=1\nServerName=y\n") << QByteArray("Smtp/ServerName=y\n") << QByteArray("=");
     QTest::newRow("value ending in CR")
         << QByteArray("[Pop3]\r\nServerName=mail\r\r\nServerUser=kari\r\n")
-        << QByteArray("Pop3/ServerName=mail\nPop3/ServerUser=kari\n")
-        << QByteArray("[Pop3]\r\nServerName=mail\r\n\r\nServerUser=kari\r\n");
+        << QByteArray("Pop3/ServerName=mail\nPop3/ServerUser=kari\n") << QByteArray("=");
     QTest::newRow("value ending in tab and CR")
         << QByteArray("[Pop3]\nServerUser=ola\t\r\r\nServerName=m\n")
-        << QByteArray("Pop3/ServerUser=ola\nPop3/ServerName=m\n")
-        << QByteArray("[Pop3]\nServerUser=ola\n\nServerName=m\n");
+        << QByteArray("Pop3/ServerUser=ola\nPop3/ServerName=m\n") << QByteArray("=");
     QTest::newRow("quoted value, CR only")
         << QByteArray("[Pop3]\rServerUser=\" ola \"\r\r") << QByteArray("Pop3/ServerUser= ola \n") << QByteArray("=");
     QTest::newRow("no line end at all") << QByteArray("[Pop3]") << QByteArray() << QByteArray("[Pop3]\n");
@@ -278,6 +287,28 @@ void TestIniFile::newLinesTakeTheFilesOwnForm()
     f.writeString("Smtp", "ServerName", "smtp");
     QCOMPARE(f.serialize(),
              QByteArray("\xEF\xBB\xBF[Pop3] ; incoming\rServerName=new\rServerUser=kari\r\r[Smtp]\rServerName=smtp\r"));
+
+    // A rewrite leaves every line's ending as it was, the changed line's too;
+    // new lines take the ending most lines use, which a stray CR before a
+    // CR LF does not change.
+    const struct
+    {
+        QByteArray before, after;
+    } files[] = {
+        {"[Pop3]\r\r\nServerName=old\nServerPort=110\n\n[Smtp]\nServerName=smtp\n",
+         "[Pop3]\r\r\nServerName=new\nServerPort=110\nServerUser=kari\n\n[Smtp]\nServerName=smtp\n"},
+        {"[Pop3]\r\nServerName=old\nServerPort=110\r\n",
+         "[Pop3]\r\nServerName=new\nServerPort=110\r\nServerUser=kari\r\n"},
+    };
+    for (const auto &file : files) {
+        const QString q = path("kept-endings.ini");
+        writeAll(q, file.before);
+        IniFile g(q);
+        g.writeString("Pop3", "ServerName", "new");
+        g.writeString("Pop3", "ServerUser", "kari");
+        g.flush();
+        QCOMPARE(readAll(q), file.after);
+    }
 }
 
 void TestIniFile::brokenFilesLoadWithoutCrashing_data()
