@@ -57,16 +57,16 @@ void flushOpenFile()
         SettingsFile->flush();
 }
 
-// Makes path the open file. The next file is read before the open one is
-// flushed, so that when either fails the open file stays open, unreleased.
-// The path goes to the file layer as the bytes it was made of: decoding it
-// would turn the bytes of a name the locale cannot read into U+FFFD, and two
-// such names into one file.
+// Makes path the open file. The file being left is flushed first, so that
+// what it holds is on disk before anything else can fail: when the flush
+// fails it stays open, unreleased, and when the next file cannot be read the
+// flushed file stays the open one. The path goes to the file layer as the
+// bytes it was made of: decoding it would turn the bytes of a name the
+// locale cannot read into U+FFFD, and two such names into one file.
 void switchTo(const QByteArray &path, FileIo::Owner owner)
 {
-    auto next = std::make_unique<IniFile>(path, owner);
     flushOpenFile();
-    SettingsFile = std::move(next);
+    SettingsFile = std::make_unique<IniFile>(path, owner);
 }
 
 } // namespace

@@ -36,11 +36,11 @@ void Initialize();
 // Module shutdown: flush the shared file unless it is read-only, release it.
 void Finalize();
 
-// Switch the open file. Each switch reads the other file, flushes the file
-// being left (which writes it only when the program changed it; a read-only
-// shared file is left unwritten), then makes the other the open file. When
-// the read or the flush fails, the file being left stays open and
-// SettingsError is thrown.
+// Switch the open file. Each switch flushes the file being left (which
+// writes it only when the program changed it; a read-only shared file is
+// left unwritten), then reads the other file and makes it the open file.
+// When the flush or the read fails, the file being left stays open (flushed,
+// when the read failed) and SettingsError is thrown.
 void UseUserSettings();
 void UseSharedSettings();
 
@@ -73,7 +73,8 @@ QByteArray UserIniPath();
 // the shared file.
 //
 // Opening switches to the per-user file (UseUserSettings; when that fails,
-// SettingsError is thrown and nothing has changed) and notes CurrentSection.
+// SettingsError is thrown and the shared file stays open, flushed when only
+// the per-user file failed) and notes CurrentSection.
 // close() puts the section back, then switches back to the shared file,
 // which flushes the per-user file; when the switch fails, SettingsError is
 // thrown and the per-user file stays the open one, as after any failed
