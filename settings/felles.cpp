@@ -40,6 +40,15 @@ bool directoryExists(const QByteArray &dir)
     return QFileInfo(decode(dir)).isDir();
 }
 
+// A candidate folder is taken when it exists and is not the system's own
+// configuration folder: started from /tmp, /home, / or root's home, "../etc/"
+// or "etc/" is /etc, where a user cannot save and root would leave files
+// that no package owns.
+bool usableFolder(const QByteArray &dir)
+{
+    return directoryExists(dir) && !Platform::isSystemConfigDir(dir);
+}
+
 bool isSharedFileOpen()
 {
     return SettingsFile && SettingsFile->nativePath() == SharedIniPath;
@@ -86,15 +95,19 @@ void Initialize()
     UserNameCache.clear();
     SettingsFile.reset();
 
-    if (QFileInfo(decode(dot + SharedIniName)).isFile()) {
+    // Anything at ./KORVELIN.INI but a folder makes this the configuration
+    // folder: a FIFO or a device there is refused with a message naming it,
+    // not passed over silently for another folder.
+    const QByteArray here = dot + SharedIniName;
+    if (FileIo::exists(here) && !directoryExists(here) && !Platform::isSystemConfigDir(dot)) {
         ConfigDir = dot;
     } else {
         // Each candidate is tried only while the one before it is missing.
-        if (!directoryExists(ConfigDir))
+        if (!usableFolder(ConfigDir))
             ConfigDir = QByteArray("etc") + sep;
-        if (!directoryExists(ConfigDir))
+        if (!usableFolder(ConfigDir))
             ConfigDir = sep + QByteArray("korvelin") + sep + "etc" + sep;
-        if (!directoryExists(ConfigDir))
+        if (!usableFolder(ConfigDir))
             ConfigDir = Platform::lastResortConfigDir();
     }
 

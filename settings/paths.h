@@ -11,9 +11,17 @@ namespace Felles::Platform {
 char separator();
 
 // The folder used when no configuration folder was found, ending in a
-// separator: WINDIR when that is set; on POSIX otherwise the user's own
-// configuration folder, created when missing.
+// separator: WINDIR when that is set; on POSIX otherwise (and when WINDIR is
+// the system's configuration folder) the user's own configuration folder,
+// created when missing: $XDG_CONFIG_HOME when that is an absolute path,
+// else .config in the home folder (HOME when it names a folder, else the
+// account's own). Throws SettingsError when there is no home folder at all.
 QByteArray lastResortConfigDir();
+
+// True for the system's own configuration folder, which is never the
+// settings folder: on POSIX the folder /etc is, however dir names it (a link
+// or ".." leading there counts); on Windows none.
+bool isSystemConfigDir(const QByteArray &dir);
 
 // The absolute form of path, resolved against the process's current folder,
 // with "." and ".." taken out. Paths here are the system's own bytes (see

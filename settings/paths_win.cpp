@@ -17,6 +17,11 @@ QByteArray lastResortConfigDir()
     return qgetenv("WINDIR") + '\\';
 }
 
+bool isSystemConfigDir(const QByteArray &)
+{
+    return false;
+}
+
 QByteArray absolutePath(const QByteArray &path)
 {
     // Paths are text in the ANSI code page here, which the locale reads.

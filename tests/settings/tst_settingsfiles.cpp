@@ -55,9 +55,9 @@ bool unchanged(const struct stat &a, const struct stat &b)
 
 // A numeric user and group id with no account on this machine: a second
 // owner, made without creating accounts.
-uint spareId()
+uint spareId(uint from = 4242)
 {
-    for (uint id = 4242; id < 65000; ++id)
+    for (uint id = from; id < 65000; ++id)
         if (!::getpwuid(id) && !::getgrgid(id))
             return id;
     return 0;
@@ -77,8 +77,10 @@ struct ProbeRun
 
 // Runs settings_probe in dir: as the given user id (through setpriv) when
 // asUser is not 0, and with a file-size limit whose signal ends it when
-// fileSizeLimit is not negative.
-ProbeRun runProbe(const QString &dir, const QStringList &args, uint asUser = 0, long long fileSizeLimit = -1)
+// fileSizeLimit is not negative. Each of environment is NAME=VALUE to set a
+// variable or NAME alone to remove it.
+ProbeRun runProbe(const QString &dir, const QStringList &args, uint asUser = 0, long long fileSizeLimit = -1,
+                  const QStringList &environment = {})
 {
     QString program = QStringLiteral(SETTINGS_PROBE);
     QStringList arguments = args;
@@ -92,6 +94,13 @@ ProbeRun runProbe(const QString &dir, const QStringList &args, uint asUser = 0, 
     process.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("USERNAME"), QStringLiteral("kari"));
+    for (const QString &change : environment) {
+        const qsizetype eq = change.indexOf(u'=');
+        if (eq < 0)
+            env.remove(change);
+        else
+            env.insert(change.left(eq), change.mid(eq + 1));
+    }
     process.setProcessEnvironment(env);
     process.setChildProcessModifier([fileSizeLimit] {
         const struct rlimit noCore = {0, 0};
@@ -171,6 +180,70 @@ private:
     bool m_ok = false;
 };
 
+// The machine's top folders as a test lays them out, in this process's own
+// mount namespace: a folder of the test's own over /etc (holding copies of
+// what the account lookups and the loader read, and an account for the
+// second owner, whose home is /mnt/home), one over /mnt (a folder just below
+// the root, like /tmp or /home) and one over /root. The real ones are never
+// touched.
+class OwnTopFolders
+{
+public:
+    explicit OwnTopFolders(uint spare)
+    {
+        if (!ownMounts(&m_why))
+            return;
+        if (!QFileInfo(QStringLiteral("/mnt")).isDir() || !QFileInfo(QStringLiteral("/root")).isDir()) {
+            m_why = QStringLiteral("needs /mnt and /root to lay folders over");
+            return;
+        }
+        const QDir dir(m_dir.path());
+        for (const char *name : {"etc", "mnt/home", "root"})
+            dir.mkpath(QLatin1String(name));
+        for (const char *name : {"passwd", "group", "nsswitch.conf", "ld.so.cache"})
+            QFile::copy(QStringLiteral("/etc/") + QLatin1String(name),
+                        dir.filePath(QStringLiteral("etc/%1").arg(name)));
+        QFile passwd(dir.filePath(QStringLiteral("etc/passwd")));
+        if (!passwd.open(QIODevice::Append)
+            || passwd.write(QStringLiteral("tester:x:%1:%1::/mnt/home:/bin/sh\n").arg(spare).toLatin1()) < 0) {
+            m_why = QStringLiteral("cannot add an account");
+            return;
+        }
+        passwd.close();
+        ::chown(native(dir.filePath(QStringLiteral("mnt/home"))).constData(), spare, spare);
+        for (const char *name : {"etc", "mnt", "root"}) {
+            const QByteArray at = QByteArray("/") + name;
+            if (::mount(native(dir.filePath(QLatin1String(name))).constData(), at.constData(), nullptr, MS_BIND,
+                        nullptr)
+                != 0) {
+                m_why = QStringLiteral("cannot lay a folder over %1: %2")
+                            .arg(QLatin1String(at), QString::fromLocal8Bit(std::strerror(errno)));
+                return;
+            }
+            m_mounted.push_back(at);
+        }
+    }
+    ~OwnTopFolders()
+    {
+        for (auto at = m_mounted.rbegin(); at != m_mounted.rend(); ++at)
+            ::umount2(at->constData(), MNT_DETACH);
+    }
+    OwnTopFolders(const OwnTopFolders &) = delete;
+    OwnTopFolders &operator=(const OwnTopFolders &) = delete;
+    // Empty when everything is in place.
+    QString why() const { return m_why; }
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<QByteArray> m_mounted;
+    QString m_why;
+};
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
 enum Hostile { LinkToOthersFile, LinkByOtherUser, OthersFile, Fifo, DeviceLink, OverLimit };
 enum Cause {
     ReadOnlyMark,
@@ -193,6 +266,9 @@ class TestSettingsFiles : public QObject
 private slots:
     void initTestCase();
 
+    void systemFolderIsNeverTheSettingsFolder_data();
+    void systemFolderIsNeverTheSettingsFolder();
+
     void hostileFilesAreRefused_data();
     void hostileFilesAreRefused();
     void ownLinksAreFollowedAndKept();
@@ -206,13 +282,93 @@ private slots:
 
 private:
     uint m_spare = 0;
+    uint m_secondSpare = 0; // another id without an account
     bool m_canSetpriv = false;
 };
 
 void TestSettingsFiles::initTestCase()
 {
     m_spare = spareId();
+    m_secondSpare = m_spare ? spareId(m_spare + 1) : 0;
     m_canSetpriv = ::geteuid() == 0 && m_spare && !QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
+}
+
+void TestSettingsFiles::systemFolderIsNeverTheSettingsFolder_data()
+{
+    QTest::addColumn<QString>("dir");
+    // Each NAME=VALUE or NAME alone (removed); HOME, XDG_CONFIG_HOME and
+    // WINDIR are removed unless set here.
+    QTest::addColumn<QStringList>("environment");
+    // What is there besides: "PATH/" a folder, "PATH>TARGET" a link, else a file.
+    QTest::addColumn<QStringList>("present");
+    // 0: root; 1: the second owner, whose account has /mnt/home; 2: an id with no account.
+    QTest::addColumn<int>("user");
+    QTest::addColumn<QString>("expected"); // the folder, or what the error says
+
+    const QStringList rootHome{QStringLiteral("HOME=/root")};
+    const QString rootConfig = QStringLiteral("/root/.config/korvelin/");
+    // clang-format off
+    QTest::newRow("started just below the root: ../etc/ is /etc") << "/mnt" << rootHome << QStringList() << 0 << rootConfig;
+    QTest::newRow("started in the root: ../etc/ and etc/ are /etc") << "/" << rootHome << QStringList() << 0 << rootConfig;
+    QTest::newRow("root started in its home") << "/root" << rootHome << QStringList() << 0 << rootConfig;
+    QTest::newRow("a link to /etc as etc/") << "/mnt" << rootHome << QStringList{"/mnt/etc>/etc"} << 0 << rootConfig;
+    QTest::newRow("WINDIR naming /etc") << "/mnt" << (rootHome + QStringList{"WINDIR=/mnt/../etc"}) << QStringList() << 0 << rootConfig;
+    QTest::newRow("KORVELIN.INI in /etc itself") << "/etc" << rootHome << QStringList{"/etc/KORVELIN.INI"} << 0 << rootConfig;
+    QTest::newRow("etc/ elsewhere as before") << "/mnt" << rootHome << QStringList{"/mnt/etc/"} << 0 << "/mnt/etc/";
+    QTest::newRow("../etc/ elsewhere as before") << "/mnt/run" << rootHome << QStringList{"/mnt/run/", "/mnt/etc/"} << 0 << "/mnt/etc/";
+    QTest::newRow("KORVELIN.INI elsewhere as before") << "/root" << rootHome << QStringList{"/root/KORVELIN.INI"} << 0 << "/root/";
+    QTest::newRow("WINDIR elsewhere as before") << "/mnt" << (rootHome + QStringList{"WINDIR=/mnt/win"}) << QStringList{"/mnt/win/"} << 0 << "/mnt/win/";
+    QTest::newRow("no HOME: the account's home") << "/mnt" << QStringList() << QStringList() << 0 << rootConfig;
+    QTest::newRow("HOME not a folder: the account's home") << "/mnt" << QStringList{"HOME=/mnt/nothing"} << QStringList() << 0 << rootConfig;
+    QTest::newRow("a user without HOME") << "/mnt" << QStringList() << QStringList() << 1 << "/mnt/home/.config/korvelin/";
+    QTest::newRow("relative XDG_CONFIG_HOME is ignored") << "/mnt" << (rootHome + QStringList{"XDG_CONFIG_HOME=xdg"}) << QStringList{"/mnt/xdg/"} << 0 << rootConfig;
+    QTest::newRow("absolute XDG_CONFIG_HOME") << "/mnt" << (rootHome + QStringList{"XDG_CONFIG_HOME=/mnt/xdg"}) << QStringList() << 0 << "/mnt/xdg/korvelin/";
+    QTest::newRow("no home at all") << "/mnt" << QStringList{"HOME=/mnt/nothing"} << QStringList() << 2
+                                    << "error=Finner ingen innstillingsmappe: HOME viser ikke til en mappe, og brukerkontoen har ingen hjemmemappe som finnes.";
+    // clang-format on
+}
+
+void TestSettingsFiles::systemFolderIsNeverTheSettingsFolder()
+{
+    QFETCH(QString, dir);
+    QFETCH(QStringList, environment);
+    QFETCH(QStringList, present);
+    QFETCH(int, user);
+    QFETCH(QString, expected);
+    if (!m_canSetpriv || !m_secondSpare)
+        QSKIP("needs root and setpriv for users with and without an account");
+    if (QFileInfo::exists(QStringLiteral("/korvelin/etc")))
+        QSKIP("/korvelin/etc exists on this machine and would win");
+    OwnTopFolders top(m_spare);
+    if (!top.why().isEmpty())
+        QSKIP(qPrintable(top.why()));
+
+    for (const QString &p : present) {
+        const qsizetype arrow = p.indexOf(u'>');
+        if (arrow > 0)
+            QVERIFY(QFile::link(p.mid(arrow + 1), p.left(arrow)));
+        else if (p.endsWith(u'/'))
+            QVERIFY(QDir().mkpath(p));
+        else
+            QVERIFY(writeAll(p, ""));
+    }
+    const QStringList etcBefore = entriesOf(QStringLiteral("/etc"));
+    QStringList env{QStringLiteral("HOME"), QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("WINDIR")};
+    env += environment;
+    const uint uid = user == 0 ? 0 : user == 1 ? m_spare : m_secondSpare;
+
+    const ProbeRun run = runProbe(dir, {QStringLiteral("where")}, uid, -1, env);
+    if (expected.startsWith(QLatin1String("error="))) {
+        QCOMPARE(run.output, expected + '\n');
+    } else {
+        QCOMPARE(run.output, QStringLiteral("folder=%1\nok\n").arg(expected));
+        // Both files went there, and nothing into /etc.
+        const QString userFile = user == 0 ? QStringLiteral("ROOT.INI") : QStringLiteral("TESTER.INI");
+        QVERIFY(QFileInfo::exists(expected + QStringLiteral("KORVELIN.INI")));
+        QVERIFY(QFileInfo::exists(expected + userFile));
+    }
+    QCOMPARE(entriesOf(QStringLiteral("/etc")), etcBefore);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/mnt/xdg/korvelin")) || expected.startsWith(QLatin1String("/mnt/xdg")));
 }
 
 void TestSettingsFiles::hostileFilesAreRefused_data()
