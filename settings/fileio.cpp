@@ -27,8 +27,13 @@ QString reasonText(Failure failure)
     case Failure::OtherUsersLink:
         return QStringLiteral(
             "den er en lenke som en annen bruker har laget, eller som fører til en annen brukers fil");
+    case Failure::UntrustedLink:
+        return QStringLiteral("den er en lenke laget av en annen bruker enn deg og mappens eier");
     case Failure::OverSizeLimit:
         return QStringLiteral("den er større enn 1 MiB");
+    case Failure::SeveralNames:
+        return QStringLiteral("den har flere navn (harde lenker), og en endring ville også endre filen under de "
+                              "andre navnene");
     }
     return QString();
 }

@@ -19,7 +19,11 @@ constexpr qint64 MaxFileSize = 1024 * 1024;
 
 // Whose file it may be. The per-user file holds the POP3 password: it must be
 // the user's own, and a link to it is followed only when the link and the
-// file it leads to are both the user's.
+// file it leads to are both the user's. The shared file may be anyone's (it
+// lies in a folder several users share), but a link to it is followed only
+// when the user, the administrator or the folder's owner made it: in a folder
+// everyone may write to, another user's link could lead to any of the user's
+// files.
 enum class Owner { Anyone, CurrentUser };
 
 // Loads the whole file into *data. Returns false, with *data empty, when
@@ -35,9 +39,12 @@ bool exists(const QByteArray &path);
 // Makes data the file's whole content. Normally a new file replaces the old
 // one in a single step, so that a failure or a kill leaves the old file as it
 // was. The file is written in place, keeping its owner, group and mode, when
-// it belongs to someone else or when its folder does not allow new files. A
-// file with no write permission at all is not written, even by root. A new
-// file gets mode 0600 when newFileOwnerOnly is set. Throws SettingsError
+// it belongs to someone else or when its folder does not allow new files;
+// a file with more than one name (hard links) is never written in place,
+// since that would change it under its other names too. A file with no
+// write permission at all is not written, even by root. A new file gets
+// mode 0600 when newFileOwnerOnly is set, and so does the replacement of
+// such a file that had other names. Throws SettingsError
 // naming the file and the reason; the file is then as it was, except after
 // an in-place write that failed once its room was claimed (a disk error).
 void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool newFileOwnerOnly);
@@ -58,7 +65,9 @@ enum class Failure {
     ReadOnlyMark, // no write permission for anyone
     OtherUsersFile,
     OtherUsersLink, // a link the user did not make, or to a file not the user's
+    UntrustedLink,  // a link in a shared folder that neither the user nor its keepers made
     OverSizeLimit,  // larger than MaxFileSize
+    SeveralNames,   // more hard links than one, where the file would be written in place
 };
 QString reasonText(Failure failure);
 

@@ -3,6 +3,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,6 +81,20 @@ bool sameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+struct Location
+{
+    QByteArray dir; // without a trailing separator
+    QByteArray base;
+};
+
+Location split(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return {".", path};
+    return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
+}
+
 // What is wrong with the file st describes for this owner rule, if anything.
 bool refuse(const struct stat &st, Owner owner, Failure *why)
 {
@@ -94,14 +109,21 @@ bool refuse(const struct stat &st, Owner owner, Failure *why)
     return true;
 }
 
-// A link at the path (st from lstat) is followed to target, where it leads:
-// st then describes that file. The per-user file's link must be the user's,
-// and so must a regular file it leads to. The reason it may not be
-// followed, or an empty text.
-QString followLink(const QByteArray &target, Owner owner, struct stat *st)
+// A link at path (st from lstat) is followed to target, where it leads: st
+// then describes that file. The per-user file's link must be the user's, and
+// so must a regular file it leads to. The shared file's link must be the
+// user's, root's or the folder owner's: in a folder others may write to,
+// anyone else's link may lead to one of the user's own files. The reason it
+// may not be followed, or an empty text.
+QString followLink(const QByteArray &path, const QByteArray &target, Owner owner, struct stat *st)
 {
     if (owner == Owner::CurrentUser && st->st_uid != ::getuid())
         return reasonText(Failure::OtherUsersLink);
+    if (owner == Owner::Anyone && st->st_uid != ::getuid() && st->st_uid != 0) {
+        struct stat folder;
+        if (::stat(split(path).dir.constData(), &folder) != 0 || folder.st_uid != st->st_uid)
+            return reasonText(Failure::UntrustedLink);
+    }
     if (::stat(target.constData(), st) != 0)
         return systemReason(errno);
     if (owner == Owner::CurrentUser && S_ISREG(st->st_mode) && st->st_uid != ::getuid())
@@ -123,20 +145,6 @@ bool writeAll(int fd, const QByteArray &data, off_t offset, int *error)
         done += n;
     }
     return true;
-}
-
-struct Location
-{
-    QByteArray dir; // without a trailing separator
-    QByteArray base;
-};
-
-Location split(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return {".", path};
-    return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
 }
 
 QByteArray randomSuffix()
@@ -172,13 +180,6 @@ QByteArray resolved(const QByteArray &path)
     return result;
 }
 
-void syncFolder(const QByteArray &dir)
-{
-    Descriptor fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid())
-        ::fsync(fd.get()); // durability only; the rename has been made either way
-}
-
 [[noreturn]] void failWrite(const QByteArray &path, int error)
 {
     throwWriteError(path, systemReason(error));
@@ -198,6 +199,10 @@ void writeInPlace(const QByteArray &path, const QByteArray &target, const QByteA
     Failure why;
     if (refuse(st, owner, &why) && why != Failure::OverSizeLimit)
         throwWriteError(path, reasonText(why));
+    // Its other names may be anywhere, a planted one in a shared folder among
+    // them: the POP3 password, or the folder record, would reach that file.
+    if (st.st_nlink > 1)
+        throwWriteError(path, reasonText(Failure::SeveralNames));
     // The file-size limit stops a write even inside the old length, halfway.
     struct rlimit limit;
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
@@ -220,14 +225,40 @@ void writeInPlace(const QByteArray &path, const QByteArray &target, const QByteA
         failWrite(path, errno);
 }
 
-// Makes a new file with this mode, named prefix and a random suffix, and
-// locks it: its descriptor goes to fd, its name to *name. 0, or the reason
-// (an errno) why no such file could be made.
-int createTemporary(const QByteArray &prefix, mode_t mode, Descriptor &fd, QByteArray *name)
+// The start of the names of the temporary files for a file named base in
+// the folder dirFd: base and the marker, a random suffix to follow. Where
+// that name would be longer than the folder allows, base is cut short, so
+// that a save works whenever the file's own name is legal. A cut name may
+// be another file's too; a leftover of either is a leftover all the same.
+QByteArray temporaryPrefix(int dirFd, const QByteArray &base)
+{
+    long nameMax = ::fpathconf(dirFd, _PC_NAME_MAX);
+    if (nameMax <= 0)
+        nameMax = NAME_MAX;
+    const qsizetype room = qsizetype(nameMax) - qsizetype(sizeof TemporaryMarker - 1) - SuffixLength;
+    return base.left(qMax<qsizetype>(room, 0)) + TemporaryMarker;
+}
+
+// A file's folder, opened for the calls that take a folder and a name: the
+// folder's own path is shorter than the file's, so a temporary name beside a
+// file whose path just fits the system's limit is not too long to use.
+// Opened to read where it can (fsync wants that), else only to name it.
+int openFolder(const QByteArray &dir)
+{
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES)
+        return fd;
+    return ::open(dir.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Makes a new file with this mode in the folder dirFd, named prefix and a
+// random suffix, and locks it: its descriptor goes to fd, its name to *name.
+// 0, or the reason (an errno) why no such file could be made.
+int createTemporary(int dirFd, const QByteArray &prefix, mode_t mode, Descriptor &fd, QByteArray *name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         *name = prefix + randomSuffix();
-        fd.reset(::open(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        fd.reset(::openat(dirFd, name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (!fd.valid()) {
             if (errno == EEXIST)
                 continue;
@@ -238,7 +269,7 @@ int createTemporary(const QByteArray &prefix, mode_t mode, Descriptor &fd, QByte
         // (and no cleanup removes anything there).
         struct stat mine, named;
         if ((::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || ::fstat(fd.get(), &mine) != 0
-            || ::lstat(name->constData(), &named) != 0 || !sameFile(mine, named)) {
+            || ::fstatat(dirFd, name->constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(mine, named)) {
             fd.reset();
             continue;
         }
@@ -253,23 +284,30 @@ enum class Replaced { Done, NoNewFileAllowed };
 // Writes data to a new file beside target and renames it over target. The
 // new file is locked until it has its final name, so that a later run
 // (removeStrayTemporaries) can tell a leftover of a killed save from a save
-// in progress. existing is null for a file that is not there yet.
+// in progress. existing is null for a file that is not there yet; newMode
+// is the mode of a new file (0600 for one that holds the POP3 password).
 Replaced replace(const QByteArray &path, const QByteArray &target, const QByteArray &data, const struct stat *existing,
                  mode_t newMode)
 {
     const Location where = split(target);
+    Descriptor dir(openFolder(where.dir));
+    if (!dir.valid()) {
+        if (existing && (errno == EACCES || errno == EPERM))
+            return Replaced::NoNewFileAllowed;
+        failWrite(path, errno);
+    }
     QByteArray name;
     Descriptor fd;
     // An existing file's copy stays private until it has the old mode.
-    const int made = createTemporary(where.dir + '/' + where.base + TemporaryMarker, existing ? mode_t(0600) : newMode,
-                                     fd, &name);
+    const int made = createTemporary(dir.get(), temporaryPrefix(dir.get(), where.base),
+                                     existing ? mode_t(0600) : newMode, fd, &name);
     if (existing && (made == EACCES || made == EPERM))
         return Replaced::NoNewFileAllowed;
     if (made != 0)
         failWrite(path, made);
 
     auto fail = [&](int error) {
-        ::unlink(name.constData());
+        ::unlinkat(dir.get(), name.constData(), 0);
         failWrite(path, error);
     };
     if (existing) {
@@ -279,10 +317,13 @@ Replaced replace(const QByteArray &path, const QByteArray &target, const QByteAr
         // A group the new file cannot have: the old file is written in place
         // rather than given another group.
         if (mine.st_gid != existing->st_gid && ::fchown(fd.get(), uid_t(-1), existing->st_gid) != 0) {
-            ::unlink(name.constData());
+            ::unlinkat(dir.get(), name.constData(), 0);
             return Replaced::NoNewFileAllowed;
         }
-        if (::fchmod(fd.get(), existing->st_mode & 0777) != 0)
+        // A private file that had other names gets a private replacement:
+        // its mode may have been chosen for one of the others.
+        const mode_t mode = existing->st_nlink > 1 && newMode == 0600 ? mode_t(0600) : existing->st_mode & 0777;
+        if (::fchmod(fd.get(), mode) != 0)
             fail(errno);
     }
     int error = 0;
@@ -291,9 +332,9 @@ Replaced replace(const QByteArray &path, const QByteArray &target, const QByteAr
     // A full disk may show only here, when the data leaves the cache.
     if (::fsync(fd.get()) != 0)
         fail(errno);
-    if (::rename(name.constData(), target.constData()) != 0)
+    if (::renameat(dir.get(), name.constData(), dir.get(), where.base.constData()) != 0)
         fail(errno);
-    syncFolder(where.dir);
+    ::fsync(dir.get()); // durability only; the rename has been made either way
     return Replaced::Done;
 }
 
@@ -319,7 +360,7 @@ bool readFile(const QByteArray &path, Owner owner, QByteArray *data)
     if (S_ISLNK(st.st_mode)) {
         // What the link leads to is looked at before it is opened: a device
         // is never opened at all.
-        const QString linkRefused = followLink(path, owner, &st);
+        const QString linkRefused = followLink(path, path, owner, &st);
         if (!linkRefused.isEmpty())
             throwReadError(path, linkRefused);
     } else {
@@ -381,7 +422,7 @@ void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool
     QByteArray target = path;
     if (S_ISLNK(st.st_mode)) {
         target = resolved(path);
-        const QString linkRefused = followLink(target, owner, &st);
+        const QString linkRefused = followLink(path, target, owner, &st);
         if (!linkRefused.isEmpty())
             throwWriteError(path, linkRefused);
     }
@@ -397,7 +438,8 @@ void writeFile(const QByteArray &path, const QByteArray &data, Owner owner, bool
 
     // A new file would belong to whoever saved last, so another user's file
     // is written in place; so is a file in a folder that allows no new files.
-    if (st.st_uid != ::geteuid() || replace(path, target, data, &st, 0) == Replaced::NoNewFileAllowed)
+    if (st.st_uid != ::geteuid()
+        || replace(path, target, data, &st, newFileOwnerOnly ? 0600 : 0666) == Replaced::NoNewFileAllowed)
         writeInPlace(path, target, data, owner);
 }
 
@@ -405,12 +447,12 @@ void removeStrayTemporaries(const QByteArray &path)
 {
     struct stat st;
     const Location where = split(::lstat(path.constData(), &st) == 0 ? resolved(path) : path);
-    const QByteArray prefix = where.base + TemporaryMarker;
 
     DIR *dir = ::opendir(where.dir.constData());
     if (!dir)
         return; // the read or write that follows says what is wrong
     const int dfd = ::dirfd(dir);
+    const QByteArray prefix = temporaryPrefix(dfd, where.base);
     while (const struct dirent *entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (!isTemporaryName(name, prefix))

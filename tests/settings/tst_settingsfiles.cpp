@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 
@@ -271,6 +272,10 @@ private slots:
 
     void hostileFilesAreRefused_data();
     void hostileFilesAreRefused();
+    void sharedLinksOfTheFoldersKeepersAreFollowed_data();
+    void sharedLinksOfTheFoldersKeepersAreFollowed();
+    void secondNamesAreNeverWrittenThrough_data();
+    void secondNamesAreNeverWrittenThrough();
     void ownLinksAreFollowedAndKept();
     void unreadableFileIsAnError_data();
     void unreadableFileIsAnError();
@@ -279,6 +284,8 @@ private slots:
     void failuresSayWhy_data();
     void failuresSayWhy();
     void killedSaveLeavesNothingBehind();
+    void longNamesAreSavedAtomically_data();
+    void longNamesAreSavedAtomically();
 
 private:
     uint m_spare = 0;
@@ -391,6 +398,18 @@ void TestSettingsFiles::hostileFilesAreRefused_data()
     QTest::newRow("shared FIFO") << shared << int(Fifo) << false << notRegular;
     QTest::newRow("shared device through a link") << shared << int(DeviceLink) << false << notRegular;
     QTest::newRow("shared larger than 1 MiB") << shared << int(OverLimit) << false << tooBig;
+    // A shared file may be anyone's, but not a link someone else planted in
+    // the folder: it may lead to any of the user's own files.
+    QTest::newRow("shared link another user made")
+        << shared << int(LinkByOtherUser) << true
+        << QStringLiteral("den er en lenke laget av en annen bruker enn deg og mappens eier");
+    // In the current folder it is not passed over for another folder either.
+    const QString here = QStringLiteral("./KORVELIN.INI");
+    QTest::newRow("FIFO as ./KORVELIN.INI") << here << int(Fifo) << false << notRegular;
+    QTest::newRow("device link as ./KORVELIN.INI") << here << int(DeviceLink) << false << notRegular;
+    QTest::newRow("another user's link as ./KORVELIN.INI")
+        << here << int(LinkByOtherUser) << true
+        << QStringLiteral("den er en lenke laget av en annen bruker enn deg og mappens eier");
 }
 
 void TestSettingsFiles::hostileFilesAreRefused()
@@ -402,14 +421,19 @@ void TestSettingsFiles::hostileFilesAreRefused()
     if (secondOwner && (::geteuid() != 0 || !m_spare))
         QSKIP("needs root to give a file to a second owner");
 
-    // The shared file is planted in ../etc/, which start-up takes whatever
-    // KORVELIN.INI there is; ./KORVELIN.INI would be taken only as a file.
-    const bool isShared = file == QLatin1String("KORVELIN.INI");
+    // The shared file is planted in ../etc/ (which start-up takes whatever
+    // KORVELIN.INI there is), or as ./KORVELIN.INI in the current folder.
+    const bool isShared = file.endsWith(QLatin1String("KORVELIN.INI"));
     StoreOptions options;
     if (isShared) {
-        options.shared = SharedFile::InEtc;
         options.start = false;
-        file = QStringLiteral("etc/") + file;
+        if (file.startsWith(u'.')) {
+            options.shared = SharedFile::Nowhere;
+            file = file.mid(2);
+        } else {
+            options.shared = SharedFile::InEtc;
+            file = QStringLiteral("etc/") + file;
+        }
     }
     StoreFixture store(options);
     const QString at = store.file(file);
@@ -464,6 +488,115 @@ void TestSettingsFiles::hostileFilesAreRefused()
     QVERIFY(unchanged(lstatOf(at), before));
     if (kind == LinkToOthersFile || kind == LinkByOtherUser)
         QCOMPARE(readAll(target), notes);
+}
+
+void TestSettingsFiles::sharedLinksOfTheFoldersKeepersAreFollowed_data()
+{
+    QTest::addColumn<bool>("folderOwnersLink");
+    QTest::newRow("the user's own link to another user's file") << false;
+    QTest::newRow("the folder owner's link") << true;
+}
+
+void TestSettingsFiles::sharedLinksOfTheFoldersKeepersAreFollowed()
+{
+    QFETCH(bool, folderOwnersLink);
+    if (::geteuid() != 0 || !m_spare)
+        QSKIP("needs root to give files to a second owner");
+    StoreOptions options;
+    options.shared = SharedFile::InEtc;
+    options.start = false;
+    StoreFixture store(options);
+    const QString real = store.file(QStringLiteral("shared.ini"));
+    const QString at = store.file(QStringLiteral("etc/KORVELIN.INI"));
+    writeAll(real, Original);
+    giveTo(real, m_spare);
+    QVERIFY(QFile::link(real, at));
+    if (folderOwnersLink) {
+        giveTo(at, m_spare);
+        giveTo(store.file(QStringLiteral("etc")), m_spare);
+    }
+
+    Felles::Initialize();
+    QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("old.example.net"));
+    Felles::Finalize();
+    QVERIFY(readAll(real).contains("etc_folder="));
+    QCOMPARE(QFileInfo(at).symLinkTarget(), real);
+}
+
+void TestSettingsFiles::secondNamesAreNeverWrittenThrough_data()
+{
+    QTest::addColumn<bool>("perUser");
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("shared file, another user's: refused") << false << true;
+    QTest::newRow("per-user file, folder allows no new files: refused") << true << true;
+    QTest::newRow("shared file, own: replaced") << false << false;
+    QTest::newRow("per-user file, own: replaced, private") << true << false;
+}
+
+void TestSettingsFiles::secondNamesAreNeverWrittenThrough()
+{
+    QFETCH(bool, perUser);
+    QFETCH(bool, inPlace);
+    if (inPlace && !m_canSetpriv)
+        QSKIP("needs root and setpriv for a second owner");
+
+    // The settings file has a second name: a planted hard link to a file of
+    // notes elsewhere, readable by all.
+    StoreOptions options;
+    options.shared = SharedFile::Nowhere;
+    options.start = false;
+    StoreFixture store(options);
+    QVERIFY(::chmod(native(store.path()).constData(), 0755) == 0);
+    QDir(store.path()).mkdir(QStringLiteral("notes"));
+    const QString notes = store.file(QStringLiteral("notes/notes.txt"));
+    const QString at = store.file(perUser ? QStringLiteral("KARI.INI") : QStringLiteral("KORVELIN.INI"));
+    const QByteArray notesText = "[Pop3]\nServerName=notes.example.net\n";
+    writeAll(notes, notesText);
+    QVERIFY(::chmod(native(notes).constData(), 0644) == 0);
+    QVERIFY(::link(native(notes).constData(), native(at).constData()) == 0);
+    if (perUser)
+        writeAll(store.file(QStringLiteral("KORVELIN.INI")), "");
+    if (inPlace) {
+        giveTo(notes, m_spare);
+        if (perUser)
+            giveTo(store.file(QStringLiteral("KORVELIN.INI")), m_spare);
+    }
+    const struct stat before = lstatOf(notes);
+
+    QString message;
+    if (perUser && inPlace) {
+        // Its own file, in a folder where it may not make new ones.
+        message = runProbe(store.path(), {QStringLiteral("save"), QStringLiteral("new.example.net")}, m_spare).output;
+    } else {
+        try {
+            Felles::Initialize();
+            if (perUser) {
+                Felles::UserSettingsBracket bracket;
+                Felles::SettingsFile->writeString("Pop3", "ServerName", "new.example.net");
+                bracket.close();
+            }
+            Felles::Finalize();
+        } catch (const SettingsError &e) {
+            message = e.text();
+        }
+    }
+
+    QVERIFY(unchanged(lstatOf(notes), before));
+    QCOMPARE(readAll(notes), notesText);
+    if (inPlace) {
+        const QString reason = QStringLiteral(
+            "den har flere navn (harde lenker), og en endring ville også endre filen under de andre navnene");
+        QVERIFY2(message.contains(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2").arg(at, reason)),
+                 qPrintable(message));
+        QCOMPARE(lstatOf(at).st_ino, before.st_ino);
+        return;
+    }
+    QVERIFY2(message.isEmpty(), qPrintable(message));
+    QVERIFY(lstatOf(at).st_ino != before.st_ino);
+    QVERIFY(readAll(at).contains(perUser ? "ServerName=new.example.net" : "etc_folder="));
+    // The per-user file holds the POP3 password: its new file is private,
+    // whatever mode the notes had.
+    QCOMPARE(lstatOf(at).st_mode & 0777, perUser ? 0600u : 0644u);
 }
 
 void TestSettingsFiles::ownLinksAreFollowedAndKept()
@@ -727,6 +860,60 @@ void TestSettingsFiles::killedSaveLeavesNothingBehind()
         IniFile reopened(path, Owner::CurrentUser);
     }
     QVERIFY(!QFileInfo::exists(busy));
+}
+
+void TestSettingsFiles::longNamesAreSavedAtomically_data()
+{
+    // The temporary file's name is 21 bytes longer than the file's.
+    QTest::addColumn<bool>("longPath");
+    QTest::newRow("name fits, its temporary's would not") << false;
+    QTest::newRow("path fits, its temporary's would not") << true;
+}
+
+void TestSettingsFiles::longNamesAreSavedAtomically()
+{
+    QFETCH(bool, longPath);
+    QTemporaryDir tmp;
+    QByteArray dir = native(tmp.path());
+    QByteArray base(NAME_MAX - 5, 'k');
+    if (longPath) {
+        base = "KARI.INI";
+        const qsizetype full = PATH_MAX - 1; // the longest path the system takes
+        const auto descend = [&dir](qsizetype length, char c) {
+            dir += '/' + QByteArray(length, c);
+            return ::mkdir(dir.constData(), 0700) == 0;
+        };
+        const auto left = [&] { return full - dir.size() - 2 - base.size(); }; // for the last folder's name
+        while (left() > NAME_MAX)
+            QVERIFY(descend(NAME_MAX - 10, 'd'));
+        QVERIFY(descend(left(), 'e'));
+    }
+    const QByteArray path = dir + '/' + base;
+    QCOMPARE(longPath, path.size() == PATH_MAX - 1);
+    const QString folder = QFile::decodeName(dir);
+    const auto files = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden); };
+
+    // A save killed halfway leaves its temporary file, and the next open of
+    // the file clears it.
+    writeAll(QFile::decodeName(path), Original);
+    const ProbeRun run = runProbe(folder, {QStringLiteral("set"), QFile::decodeName(path), QString(300, u'x')}, 0, 64);
+    QVERIFY2(run.crashed, qPrintable(run.output));
+    QCOMPARE(files().size(), 2);
+    {
+        IniFile reopened(path);
+    }
+    QCOMPARE(files(), QStringList{QFile::decodeName(base)});
+
+    // A new private file and a rewrite of it, each made whole beside it.
+    QVERIFY(::unlink(path.constData()) == 0);
+    for (const QByteArray &value : {QByteArray("new.example.net"), QByteArray("newer.example.net")}) {
+        IniFile f(path, Owner::CurrentUser);
+        f.writeString("Pop3", "ServerName", value);
+        f.flush();
+        QCOMPARE(IniFile(path).readString("Pop3", "ServerName"), value);
+    }
+    QCOMPARE(lstatOf(QFile::decodeName(path)).st_mode & 0777, 0600u);
+    QCOMPARE(files(), QStringList{QFile::decodeName(base)});
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFiles)
