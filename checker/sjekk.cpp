@@ -132,14 +132,17 @@ void TSjekkForm::Setup1Click()
 
 void TSjekkForm::ShowStatus(const QString &text)
 {
-    // The status line grows to the right to show its whole text, and the
-    // window grows with it.
+    // The status line grows to the right to show its whole text. The window
+    // keeps its laid-out size while the line fits inside it, and grows, with
+    // a margin, only for a line that would pass its edge.
     QLabel *label = ui->Statuslabel;
     label->setText(text);
     const QSize hint = label->sizeHint();
     label->resize(std::max(m_laidOutStatus.width(), hint.width()), std::max(m_laidOutStatus.height(), hint.height()));
-    const int width = std::max(m_laidOutWindow.width(), label->geometry().right() + StatusMargin);
-    const int height = std::max(m_laidOutWindow.height(), label->geometry().bottom() + StatusMargin);
+    const QRect line = label->geometry();
+    const int width = line.right() < m_laidOutWindow.width() ? m_laidOutWindow.width() : line.right() + StatusMargin;
+    const int height = line.bottom() < m_laidOutWindow.height() ? m_laidOutWindow.height()
+                                                                : line.bottom() + StatusMargin;
     if (width != this->width() || height != this->height())
         resize(width, height);
 }

@@ -23,6 +23,8 @@ test_packages=(
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11
   desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland
+  # Debian's own checker of the package
+  lintian
   # compiles the Windows files (scripts/check-windows.sh)
   g++-mingw-w64-x86-64-posix
   # the layout of the C++ files and the shell scripts (scripts/check-style.sh)

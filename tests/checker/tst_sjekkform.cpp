@@ -47,6 +47,7 @@ private slots:
     void pressesReachTheirHandlers();
     void statusLineShowsItsWholeText_data();
     void statusLineShowsItsWholeText();
+    void windowKeepsItsSizeWhileTheTextFits();
     void showLoadsPopSettings();
     void checkAfterAFailedReadingReadsTheFileAgain();
     void handlerErrorsAreReportedAndTheLoopGoesOn();
@@ -156,6 +157,19 @@ void TestSjekkForm::statusLineShowsItsWholeText()
     QVERIFY(status->width() >= 95);
     QVERIFY(form.rect().contains(status->geometry()));
     QVERIFY(form.width() >= 215 && form.height() >= 62);
+}
+
+// The window grows only for a line that would pass its edge.
+void TestSjekkForm::windowKeepsItsSizeWhileTheTextFits()
+{
+    TSjekkForm form;
+    auto *status = form.findChild<QLabel *>(QStringLiteral("Statuslabel"));
+    const QString text = QStringLiteral("1234567890 bytes i 12345 meldinger");
+    form.ShowStatus(text);
+    const int end = 56 + status->fontMetrics().horizontalAdvance(text);
+    QVERIFY2(end <= 215, qPrintable(QStringLiteral("the text ends at x %1").arg(end)));
+    QCOMPARE(form.size(), QSize(215, 62));
+    QVERIFY(form.rect().contains(status->geometry()));
 }
 
 void TestSjekkForm::showLoadsPopSettings()

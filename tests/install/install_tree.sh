@@ -29,6 +29,8 @@ expected=(
   "share/icons/hicolor/scalable/apps/$id.svg"
   "share/metainfo/$id.metainfo.xml"
   share/man/man1/korvelin.1.gz
+  share/doc/korvelin/changelog.gz
+  share/doc/korvelin/copyright
 )
 for s in "${sizes[@]}"; do expected+=("share/icons/hicolor/${s}x${s}/apps/$id.png"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$top" && find . -type f -o -type l | sed 's|^\./||' | sort) ||
