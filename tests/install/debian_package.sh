@@ -2,8 +2,8 @@
 # Builds the Debian package of a build folder and checks it without
 # installing it: it holds exactly the tree the install rules make under /usr,
 # its menu entry starts the program it holds, and its Depends, which
-# dpkg-shlibdeps writes, names the Qt 6 Widgets and libcurl libraries beside
-# the fonts the windows are laid out in.
+# dpkg-shlibdeps writes, names the Qt 6 Widgets and Network libraries beside
+# the fonts the windows are laid out in, and no libcurl.
 # Usage: debian_package.sh BUILD_DIR   (CMAKE and CPACK may name the tools)
 set -euo pipefail
 build=$1
@@ -28,9 +28,10 @@ grep -qxF 'Exec=/usr/bin/korvelin' "$entry" || fail "the menu entry does not sta
 
 depends=$(dpkg-deb -f "$deb" Depends)
 packages=$(sed 's/([^)]*)//g; s/[|,]/\n/g' <<<"$depends" | tr -d ' ')
-for wanted in libqt6widgets6 'libcurl[0-9a-z-]*' fonts-dejavu-core fonts-dejavu-extra; do
+for wanted in libqt6widgets6 libqt6network6 fonts-dejavu-core fonts-dejavu-extra; do
   grep -qx "$wanted" <<<"$packages" || fail "Depends lacks $wanted: $depends"
 done
+! grep -q '^libcurl' <<<"$packages" || fail "Depends names libcurl: $depends"
 for field in Section Description; do
   [[ -n "$(dpkg-deb -f "$deb" "$field")" ]] || fail "the package has no $field"
 done

@@ -142,10 +142,8 @@ void FakePop3Server::serve(int client)
                 m_script.onCommand(verb);
             if (!m_script.closeOn.isEmpty() && verb == m_script.closeOn)
                 return;
-            if (verb == "CAPA")
-                reply(client, verb, m_script.capaReply);
-            else if (verb == "USER")
-                reply(client, verb, "+OK\r\n");
+            if (verb == "USER")
+                reply(client, verb, m_script.userReply);
             else if (verb == "PASS")
                 reply(client, verb, m_script.passReply);
             else if (verb == "STAT")
