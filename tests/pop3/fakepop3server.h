@@ -34,6 +34,9 @@ public:
         // any reply: the client under test waits meanwhile.
         std::function<void(const QByteArray &verb)> onCommand{};
         QByteArray userReply = "+OK\r\n";
+        // Greets only once the client has sent something (a TLS client's
+        // hello), which is then surely in received().
+        bool greetAfterClientSpeaks = false;
     };
 
     explicit FakePop3Server(const Script &script);

@@ -16,6 +16,7 @@
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(FakePop3Server::Script)
+Q_DECLARE_METATYPE(TestDovecot::Server::Storage)
 
 namespace {
 
@@ -120,6 +121,8 @@ private slots:
     void unresolvableName();
     void silentNameServer();
     void notConnected();
+    void dovecotLogins_data();
+    void dovecotLogins();
     void wrongPasswordCarriesServerText();
     void tlsWithUntrustedCertificateFails();
     void tlsWithTrustedCertificateLogsIn();
@@ -593,6 +596,53 @@ void TestPop3Client::notConnected()
     client.disconnect(); // harmless when nothing is open
 }
 
+void TestPop3Client::dovecotLogins_data()
+{
+    using Storage = TestDovecot::Server::Storage;
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<Storage>("storage");
+    // The server's refusal, after "POP3-serveren HOST:PORT: "; empty: the check succeeds.
+    QTest::addColumn<QString>("refusal");
+    // The server offers CRAM-MD5, which it cannot check against a hashed
+    // password: USER/PASS must be what is used.
+    QTest::newRow("password as typed") << QByteArray("127.0.0.1") << Storage::Plain << QString();
+    QTest::newRow("hashed password") << QByteArray("127.0.0.1") << Storage::Hashed << QString();
+    QTest::newRow("plain text refused on an insecure link")
+        << TestDovecot::Server::insecureAddress() << Storage::Hashed
+        << QStringLiteral("-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) connections.");
+}
+
+void TestPop3Client::dovecotLogins()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(TestDovecot::Server::Storage, storage);
+    QFETCH(QString, refusal);
+    QString why;
+    const auto server = TestDovecot::Server::find(&why);
+    if (!server)
+        QSKIP(qPrintable(why));
+    const QByteArray user = TestDovecot::uniqueUser("login");
+    server->setUser(user, "hemmelig", storage);
+    const QByteArray message = "Subject: hei\n\nTekst\n";
+    server->addMessage(user, message);
+
+    Pop3Client client;
+    aimAt(client, host, server->port(), user, "hemmelig");
+    const QString text = check(client);
+    if (refusal.isEmpty()) {
+        QCOMPARE(text, QString());
+        QCOMPARE(client.messageCount(), 1);
+        QCOMPARE(client.mailboxSize(), TestDovecot::statSize(message));
+        client.disconnect();
+    } else {
+        QCOMPARE(text, QStringLiteral("Innlogging avvist av POP3-serveren %1:%2: %3")
+                           .arg(QString::fromLatin1(host))
+                           .arg(server->port())
+                           .arg(refusal));
+        QVERIFY(!client.connected());
+    }
+}
+
 void TestPop3Client::wrongPasswordCarriesServerText()
 {
     QString why;
@@ -672,7 +722,9 @@ void TestPop3Client::tlsAgainstPlainServerSendsNoCredentials()
 {
     QFETCH(QByteArray, greeting);
     QFETCH(QString, expected);
-    FakePop3Server server(FakePop3Server::Script{greeting});
+    FakePop3Server::Script script{greeting};
+    script.greetAfterClientSpeaks = true;
+    FakePop3Server server(script);
     Pop3Client client;
     useShortTimeouts(client);
     aimAt(client, "127.0.0.1", server.port(), "kari", "hemmelig");
