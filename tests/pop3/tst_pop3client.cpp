@@ -6,6 +6,9 @@
 #include "pop3client.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -102,7 +105,11 @@ class TestPop3Client : public QObject
 {
     Q_OBJECT
 
+private:
+    QTemporaryDir m_certificates; // made by make-test-certificates.sh
+
 private slots:
+    void initTestCase();
     void scriptedServer_data();
     void scriptedServer();
     void boundsAndReasons_data();
@@ -126,9 +133,20 @@ private slots:
     void wrongPasswordCarriesServerText();
     void tlsWithUntrustedCertificateFails();
     void tlsWithTrustedCertificateLogsIn();
+    void certificateFaults_data();
+    void certificateFaults();
     void tlsAgainstPlainServerSendsNoCredentials_data();
     void tlsAgainstPlainServerSendsNoCredentials();
 };
+
+void TestPop3Client::initTestCase()
+{
+    QVERIFY(m_certificates.isValid());
+    QProcess make;
+    make.start(QStringLiteral(KORVELIN_MAKE_CERTIFICATES), {m_certificates.path()});
+    QVERIFY(make.waitForFinished(60'000));
+    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+}
 
 void TestPop3Client::scriptedServer_data()
 {
@@ -706,6 +724,76 @@ void TestPop3Client::tlsWithTrustedCertificateLogsIn()
     client.setPort(server->port());
     QCOMPARE(check(client), QString());
     QCOMPARE(client.messageCount(), 1);
+}
+
+void TestPop3Client::certificateFaults_data()
+{
+    QTest::addColumn<QString>("certificate");     // made by make-test-certificates.sh
+    QTest::addColumn<bool>("demandsCertificate"); // the server asks the client for one
+    QTest::addColumn<QStringList>("expected");
+
+    // clang-format off
+    QTest::newRow("unknown CA") << "other-ca" << false
+        << QStringList{"Sertifikatet til POP3-serveren 127.0.0.1:", " ble ikke godtatt: det er ikke klarert "
+                       "(utstederen er ukjent for denne maskinen). Det er utstedt til «127.0.0.1»."};
+    QTest::newRow("wrong name") << "wrong-name" << false
+        << QStringList{" ble ikke godtatt: det gjelder ikke for navnet «127.0.0.1». Det er utstedt til "
+                       "«mail.other.test»."};
+    QTest::newRow("expired") << "expired" << false
+        << QStringList{" ble ikke godtatt: det er utløpt (gyldig til 2020-01-02)."};
+    QTest::newRow("not yet valid") << "not-yet" << false
+        << QStringList{" ble ikke godtatt: det er ikke gyldig ennå (gyldig fra 2090-01-01)."};
+    // The common name is the certificate maker's text: its line break and
+    // its mark that turns the text around must not reach the message.
+    QTest::newRow("controls in the common name") << "controls" << false
+        << QStringList{" ble ikke godtatt: det er ikke klarert (det er selvsignert). Det er utstedt til "
+                       "«Posten?Falskt avsnitt ?abc»."};
+    QTest::newRow("client certificate demanded") << "good" << true
+        << QStringList{"krever et klientsertifikat for TLS-forbindelsen"};
+    // clang-format on
+}
+
+void TestPop3Client::certificateFaults()
+{
+    QFETCH(QString, certificate);
+    QFETCH(bool, demandsCertificate);
+    QFETCH(QStringList, expected);
+    const QString dir = m_certificates.path() + QLatin1Char('/');
+
+    // openssl's test server, on a port it picks and names.
+    QProcess server;
+    QStringList arguments{QStringLiteral("s_server"),
+                          QStringLiteral("-accept"),
+                          QStringLiteral("127.0.0.1:0"),
+                          QStringLiteral("-cert"),
+                          dir + certificate + QStringLiteral(".pem"),
+                          QStringLiteral("-key"),
+                          dir + certificate + QStringLiteral(".key")};
+    if (demandsCertificate)
+        arguments << QStringLiteral("-Verify") << QStringLiteral("1") << QStringLiteral("-CAfile")
+                  << dir + QStringLiteral("ca.pem");
+    server.start(QStringLiteral("openssl"), arguments);
+    QVERIFY(server.waitForStarted());
+    const QRegularExpression accepting(QStringLiteral("ACCEPT 127\\.0\\.0\\.1:(\\d+)"));
+    QByteArray output;
+    QRegularExpressionMatch match;
+    while (!(match = accepting.match(QString::fromLatin1(output))).hasMatch()) {
+        QVERIFY2(server.waitForReadyRead(10'000), output.constData());
+        output += server.readAllStandardOutput();
+    }
+    const int port = match.captured(1).toInt();
+
+    Pop3Client client;
+    useShortTimeouts(client);
+    aimAt(client, "127.0.0.1", port, "kari", "hemmelig");
+    client.setTlsPort(port);
+    client.setCaFile(QFile::encodeName(dir + QStringLiteral("ca.pem")));
+    const QString text = check(client);
+    for (const QString &fragment : expected)
+        QVERIFY2(text.contains(fragment), qPrintable(text));
+    QVERIFY(!client.connected());
+    server.kill();
+    server.waitForFinished();
 }
 
 void TestPop3Client::tlsAgainstPlainServerSendsNoCredentials_data()
