@@ -38,9 +38,11 @@ void Pop3Client::setTimeouts(std::chrono::milliseconds connect, std::chrono::mil
 
 namespace {
 
-// A whole number from 1 to 65535 in ASCII digits, or 0 for anything else.
-int portNumber(const QByteArray &text)
+// A whole number from 1 to 65535 in ASCII digits, blanks around it allowed
+// (a hand-edited file may have them), or 0 for anything else.
+int portNumber(QByteArray text)
 {
+    text = text.trimmed();
     if (text.isEmpty() || text.size() > 5)
         return 0;
     int port = 0;
@@ -129,7 +131,7 @@ QString Pop3Client::lookupHost(const QByteArray &host, QString *why)
 
 int Pop3Client::checkedPort() const
 {
-    if (m_portText.isEmpty() || m_portText == "0")
+    if (m_portText.trimmed().isEmpty() || m_portText.trimmed() == "0")
         return DefaultPort;
     const int port = portNumber(m_portText);
     if (port == 0)

@@ -475,6 +475,7 @@ void TestPop3Client::wellFormedPorts_data()
     QTest::newRow("one") << QByteArray("1") << QStringLiteral("127.0.0.1:1");
     QTest::newRow("leading zero") << QByteArray("0110") << QStringLiteral("127.0.0.1:110");
     QTest::newRow("last port") << QByteArray("65535") << QStringLiteral("127.0.0.1:65535");
+    QTest::newRow("blanks around") << QByteArray(" 1\t") << QStringLiteral("127.0.0.1:1");
 }
 
 void TestPop3Client::wellFormedPorts()
