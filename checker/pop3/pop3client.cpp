@@ -112,7 +112,7 @@ QString Pop3Client::lookupHost(const QByteArray &host, QString *why)
         if (address.isLinkLocal() && address.scopeId().isEmpty()) {
             *why = QStringLiteral("IPv6-adressen «%1» gjelder bare på ett nettverkskort, og servernavnet sier ikke "
                                   "hvilket: skriv det bak adressen, for eksempel «%1%eth0».")
-                       .arg(Quote(host));
+                       .arg(form);
             return {};
         }
         return form;
