@@ -167,6 +167,8 @@ void Pop3Client::connect()
     endpoint.where = (ipv6 ? QLatin1Char('[') + host + QLatin1Char(']') : QString::fromLocal8Bit(m_host))
                    + QLatin1Char(':') + QString::number(port);
     endpoint.host = host;
+    // Passed the rule for server names: no control or blank in it.
+    endpoint.name = ipv6 ? host : QString::fromLocal8Bit(m_host);
     endpoint.numeric = !QHostAddress(host).isNull();
     endpoint.port = quint16(port);
     endpoint.tls = port == m_tlsPort;

@@ -274,7 +274,7 @@ QString SocketChannel::certificateText(const QList<QSslError> &errors) const
             kind = QStringLiteral("det er ikke klarert (utstederen er ukjent for denne maskinen)");
             break;
         case QSslError::HostNameMismatch:
-            kind = QStringLiteral("det gjelder ikke for navnet «%1»").arg(Quote(m_endpoint.host));
+            kind = QStringLiteral("det gjelder ikke for navnet «%1»").arg(m_endpoint.name);
             break;
         case QSslError::CertificateExpired:
             kind = QStringLiteral("det er utløpt (gyldig til %1)").arg(date(e.certificate().expiryDate()));

@@ -28,6 +28,7 @@ struct Endpoint
 {
     QString where; // "host:port" for messages
     QString host;  // an address ("127.0.0.1", "fe80::1%eth0") or a name in ASCII form
+    QString name;  // the host as the user wrote it, for messages
     bool numeric = false;
     quint16 port = 0;
     bool tls = false;
