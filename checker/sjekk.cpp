@@ -80,14 +80,15 @@ void TSjekkForm::LoadPopSettings()
     UserSettingsBracket bracket;
     CurrentSection = Schema::Pop3Section;
     const QByteArray host = ReadSetting(P::ServerName.key);
-    const int port = ReadSettingInt(P::ServerPort.key);
+    // As written: the client says so when it is no port number.
+    const QByteArray port = ReadSetting(P::ServerPort.key);
     const QByteArray user = ReadSetting(P::ServerUser.key);
     const QByteArray password = UnscramblePassword(ReadSetting(P::ServerPassword.key));
     bracket.close();
     // The client takes the new settings only once both files are safely
     // switched back, so a failed switch keeps the previous ones.
     pop3.setHost(host);
-    pop3.setPort(port);
+    pop3.setPortText(port);
     pop3.setUserName(user);
     pop3.setPassword(password);
     m_settingsLoaded = true;

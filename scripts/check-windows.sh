@@ -30,7 +30,7 @@ fi
 # finding of ours. UNICODE is what Qt's own Windows builds define.
 flags=(-std=c++17 -fsyntax-only -DUNICODE -D_UNICODE
   -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual -Wformat=2 -Werror
-  -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets")
+  -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets" -isystem "$qt/QtNetwork")
 for folder in "${code_folders[@]}"; do
   flags+=(-I "$folder")
 done

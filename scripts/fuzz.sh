@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target under libFuzzer for a while.
-#   scripts/fuzz.sh TARGET SECONDS    TARGET: inifile, stat, hostname or scramble
+#   scripts/fuzz.sh TARGET SECONDS    TARGET: inifile, stat, hostname, scramble or dialogue
 # Installs what is missing (the build packages, clang and its libFuzzer
 # runtime), builds the target with clang in build-fuzz/ with
 # -fsanitize=fuzzer,address,undefined, and runs it for SECONDS over a fresh
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(inifile stat hostname scramble)
+targets=(inifile stat hostname scramble dialogue)
 usage() {
   echo "usage: $0 TARGET SECONDS   (TARGET: ${targets[*]})" >&2
   exit 2

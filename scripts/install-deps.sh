@@ -9,7 +9,8 @@ set -euo pipefail
 build_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev ca-certificates
+  # ca-certificates: the trust store the POP3 client checks port 995 against
+  ca-certificates
   fonts-dejavu-core fonts-dejavu-extra
   # renders the icon's PNG sizes from its SVG
   librsvg2-bin

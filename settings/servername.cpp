@@ -41,7 +41,7 @@ bool mayStandInName(char32_t c)
 }
 
 // An IPv6 address, in brackets or not, with an optional "%zone". The
-// resolver or libcurl checks the address itself; this only makes sure that
+// resolver or the socket checks the address itself; this only makes sure that
 // nothing else hides in it.
 ServerNameCheck checkAddress(const QString &name)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usererror.h"
+#include "pop3dialogue.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,12 +9,15 @@
 #include <memory>
 
 // A POP3 client offering what the mailbox check needs: connect and log in,
-// the message count and mailbox size, and disconnect. Built on libcurl.
+// the message count and mailbox size, and disconnect. Built on Qt Network
+// (pop3connection.h) with a dialogue of its own (pop3dialogue.h): the
+// greeting, USER, PASS, STAT and QUIT.
 //
-// Port 0 means 110. Port 995 speaks POP3 inside TLS from the first byte, with
-// the server's certificate verified against the system's trust store; every
-// other port is plain TCP (no STLS upgrade is attempted). Every connect()
-// opens a new connection and logs in afresh; nothing is kept between checks.
+// Port 0 (an absent ServerPort) means 110. Port 995 speaks POP3 inside TLS
+// from the first byte, with the server's certificate verified against the
+// system's trust store and for the server name; every other port is plain
+// TCP (no STLS upgrade is attempted). Every connect() opens a new
+// connection and logs in afresh; nothing is kept between checks.
 //
 // connect() leaves the session open with the STAT answer in hand, so the
 // caller can show it before disconnect() says QUIT.
@@ -22,11 +25,10 @@
 // Errors are thrown as Pop3Error with a Norwegian text for the user that says
 // what failed and, when the server refused something, the server's own line.
 
-class Pop3Error : public UserError
-{
-public:
-    using UserError::UserError;
-};
+namespace Pop3 {
+class SocketChannel;
+class Dialogue;
+} // namespace Pop3
 
 class Pop3Client
 {
@@ -51,11 +53,17 @@ public:
     Pop3Client &operator=(const Pop3Client &) = delete;
 
     void setHost(const QByteArray &host) { m_host = host; }
-    void setPort(int port) { m_port = port; }
+    // The port as the settings file holds it: empty or "0" means 110; any
+    // other text that is not a whole number from 1 to 65535 stops connect()
+    // before any traffic.
+    void setPortText(const QByteArray &port) { m_portText = port; }
+    void setPort(int port) { m_portText = QByteArray::number(port); }
     void setUserName(const QByteArray &user) { m_user = user; }
     void setPassword(const QByteArray &password) { m_password = password; }
     QByteArray host() const { return m_host; }
-    int port() const { return m_port; }
+    // The port set, as a number (0 for text that is none).
+    int port() const;
+    QByteArray portText() const { return m_portText; }
     QByteArray userName() const { return m_user; }
     QByteArray password() const { return m_password; }
 
@@ -71,10 +79,9 @@ public:
     // QuitTimeout at most) and closes; never throws.
     void disconnect();
 
-    // For tests: shorter bounds than the ones above (the response time-out
-    // counts in whole seconds, as libcurl takes it).
-    void setTimeouts(std::chrono::milliseconds connect, std::chrono::seconds response, std::chrono::milliseconds check,
-                     std::chrono::milliseconds quit = QuitTimeout);
+    // For tests: shorter bounds than the ones above.
+    void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds response,
+                     std::chrono::milliseconds check, std::chrono::milliseconds quit = QuitTimeout);
     // For tests: the port that speaks TLS (995 unless set), so a test server
     // need not take a privileged port.
     void setTlsPort(int port) { m_tlsPort = port; }
@@ -82,44 +89,33 @@ public:
     // system's trust store. Empty (the default) means the system's store.
     void setCaFile(const QByteArray &path) { m_caFile = path; }
 
-    // The host part of the URL that connect() uses for host, or an empty
-    // result with the reason in *why for a host that the rule for server
-    // names (servername.h), which the ping follows too, refuses.
-    static QByteArray urlHost(const QByteArray &host, QString *why);
+    // The form connect() looks host up in: an IPv6 or IPv4 address (an IPv6
+    // zone as "%eth0"), or the name in its ASCII (IDNA) form; empty, with
+    // the reason in *why, for a host that the rule for server names
+    // (servername.h), which the ping follows too, refuses.
+    static QString lookupHost(const QByteArray &host, QString *why);
 
     // Parses a STAT reply line ("+OK count size", CRLF allowed). Returns
     // false, with the reason in *why, for anything else.
-    static bool parseStatReply(const QByteArray &line, qint64 *count, qint64 *size, QString *why);
+    static bool parseStatReply(const QByteArray &line, qint64 *count, qint64 *size, QString *why)
+    {
+        return Pop3::ParseStatReply(line, count, size, why);
+    }
 
 private:
     struct Session;
 
-    // The steps of connect(), in order.
-    static void startLibcurl();
+    // The checks that come before any traffic.
     int checkedPort() const;
-    QByteArray checkedUrlHost() const;
     void checkAccount() const;
-    std::unique_ptr<Session> openSession(const QByteArray &host, int port) const;
-    void setLoginOptions(Session &session, const QByteArray &host, int port) const;
-    void setBoundOptions(Session &session) const;
-    void logIn(Session &session);
-    void askStat(Session &session);
-
-    QString failureText(const Session &session, int code) const;
-    static QString connectionLostText(const Session &session);
-    void quit(Session &session) noexcept;
-    QString timeoutText(const Session &session) const;
 
     QByteArray m_host;
-    int m_port = 0;
+    QByteArray m_portText;
     QByteArray m_user;
     QByteArray m_password;
     int m_tlsPort = DefaultTlsPort;
     QByteArray m_caFile;
-    std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
-    std::chrono::seconds m_responseTimeout = ResponseTimeout;
-    std::chrono::milliseconds m_checkTimeout = CheckTimeout;
-    std::chrono::milliseconds m_quitTimeout = QuitTimeout;
+    Pop3::Bounds m_bounds{ConnectTimeout, ResponseTimeout, CheckTimeout, QuitTimeout};
 
     std::unique_ptr<Session> m_session; // open from connect() until disconnect()
 };

@@ -4,7 +4,8 @@
 # level or above, it holds exactly the tree the install rules make under
 # /usr, with its copyright and a changelog of its own version, its menu entry
 # starts the program it holds, and its Depends, which dpkg-shlibdeps writes,
-# names the Qt 6 Widgets library beside the fonts the windows are laid out in.
+# names the Qt 6 Widgets and Network libraries beside the fonts the windows
+# are laid out in, and no libcurl.
 # Usage: debian_package.sh BUILD_DIR   (CMAKE and CPACK may name the tools)
 set -euo pipefail
 build=$1
@@ -46,9 +47,10 @@ head -n1 "$doc/copyright" | grep -qxF 'Format: https://www.debian.org/doc/packag
 
 depends=$(dpkg-deb -f "$deb" Depends)
 packages=$(sed 's/([^)]*)//g; s/[|,]/\n/g' <<<"$depends" | tr -d ' ')
-for wanted in libqt6widgets6 fonts-dejavu-core fonts-dejavu-extra; do
+for wanted in libqt6widgets6 libqt6network6 fonts-dejavu-core fonts-dejavu-extra; do
   grep -qx "$wanted" <<<"$packages" || fail "Depends lacks $wanted: $depends"
 done
+! grep -q '^libcurl' <<<"$packages" || fail "Depends names libcurl: $depends"
 for field in Section Description; do
   [[ -n "$(dpkg-deb -f "$deb" "$field")" ]] || fail "the package has no $field"
 done

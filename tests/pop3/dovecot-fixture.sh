@@ -5,7 +5,10 @@
 #
 #   dovecot-fixture.sh start DIR [tls]   start; DIR records how to reach it
 #   dovecot-fixture.sh stop DIR          stop (SIGTERM) and remove its files
-#   dovecot-fixture.sh user DIR NAME PASSWORD   add or replace a mailbox user
+#   dovecot-fixture.sh user DIR NAME PASSWORD [hashed]
+#                                        add or replace a mailbox user; with
+#                                        "hashed" the password is stored as
+#                                        SHA512-CRYPT, as a system server keeps it
 #   dovecot-fixture.sh message DIR NAME FILE    deliver FILE to NAME's mailbox
 #
 # After start, DIR holds:
@@ -18,6 +21,13 @@
 #              a private home folder would be closed to them) and its sockets
 #              need a short path.
 #   pid        the master process
+#
+# The server is set up as an ordinary one is: it offers CRAM-MD5 beside
+# PLAIN and LOGIN, and refuses plain-text logins on connections it does not
+# count as secure. Dovecot counts a connection as secure when it is TLS or
+# comes from the address it arrives at; the plain port also listens on
+# 127.0.0.2, where a client's connection comes from 127.0.0.1 and is
+# therefore refused as a client on another machine would be.
 #
 # As root (CI), Dovecot runs as designed for a system server: internal user
 # "dovecot", login user "dovenull", mail owned by nobody:nogroup. As any other
@@ -76,7 +86,7 @@ ssl_key = <$root/key.pem"
     cat >"$root/dovecot.conf" <<EOF
 # Written by dovecot-fixture.sh: a test server, not a system one.
 protocols = pop3
-listen = 127.0.0.1
+listen = 127.0.0.1, 127.0.0.2
 base_dir = $root/run
 state_dir = $root/state
 log_path = $root/dovecot.log
@@ -85,8 +95,8 @@ default_internal_user = $internal
 default_internal_group = $group
 default_login_user = $login
 $ssl
-disable_plaintext_auth = no
-auth_mechanisms = plain login
+disable_plaintext_auth = yes
+auth_mechanisms = plain login cram-md5
 # A wrong password answers at once instead of after 2 s or more.
 auth_failure_delay = 0
 # Names with spaces and non-ASCII letters are allowed, and kept as typed.
@@ -222,7 +232,7 @@ root_of() {
 }
 
 add_user() {
-    local root name=$2 password=$3
+    local root name=$2 password=$3 hashed=${4:-}
     root=$(root_of "$1")
     case "$name$password" in
         *:*|*$'\n'*|*$'\r'*) die "a passwd-file entry cannot hold ':' or a line break" ;;
@@ -232,7 +242,11 @@ add_user() {
     esac
     local file="$root/users/$name" tmp
     tmp=$(mktemp "$root/users/.new.XXXXXX")
-    printf '%s:{PLAIN}%s\n' "$name" "$password" >"$tmp"
+    if [ "$hashed" = hashed ]; then
+        printf '%s:{SHA512-CRYPT}%s\n' "$name" "$(openssl passwd -6 -stdin <<<"$password")" >"$tmp"
+    else
+        printf '%s:{PLAIN}%s\n' "$name" "$password" >"$tmp"
+    fi
     chmod 640 "$tmp"
     [ "$(id -u)" != 0 ] || chgrp dovecot "$tmp"
     if [ -e "$file" ]; then
@@ -264,7 +278,7 @@ add_message() {
 case "${1:-}" in
     start) [ $# -ge 2 ] || die "usage: $0 start DIR [tls]"; start "$2" "${3:-}" ;;
     stop) [ $# -eq 2 ] || die "usage: $0 stop DIR"; stop "$2" ;;
-    user) [ $# -eq 4 ] || die "usage: $0 user DIR NAME PASSWORD"; add_user "$2" "$3" "$4" ;;
+    user) [ $# -ge 4 ] || die "usage: $0 user DIR NAME PASSWORD [hashed]"; add_user "$2" "$3" "$4" "${5:-}" ;;
     message) [ $# -eq 4 ] || die "usage: $0 message DIR NAME FILE"; add_message "$2" "$3" "$4" ;;
     *) die "usage: $0 start|stop|user|message DIR ..." ;;
 esac

@@ -1,6 +1,7 @@
 #include "dovecotfixture.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <atomic>
 #include <cerrno>
@@ -75,7 +76,30 @@ std::optional<Server> Server::find(QString *why)
     return server;
 }
 
-void Server::setUser(const QByteArray &name, const QByteArray &password) const
+namespace {
+
+// The password as the passwd-file holds it: "{PLAIN}..." or a SHA512-CRYPT
+// hash made by openssl.
+QByteArray stored(const QByteArray &password, Server::Storage storage)
+{
+    if (storage == Server::Storage::Plain)
+        return "{PLAIN}" + password;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("passwd"), QStringLiteral("-6"), QStringLiteral("-stdin")});
+    openssl.write(password + '\n');
+    openssl.closeWriteChannel();
+    if (!openssl.waitForFinished(10'000) || openssl.exitCode() != 0)
+        throw std::runtime_error("openssl passwd -6 failed");
+    const QByteArray hash = openssl.readAllStandardOutput().trimmed();
+    if (!hash.startsWith("$6$"))
+        throw std::runtime_error("openssl passwd -6 gave no SHA512-CRYPT hash");
+    return "{SHA512-CRYPT}" + hash;
+}
+
+} // namespace
+
+void Server::setUser(const QByteArray &name, const QByteArray &password, Storage storage) const
 {
     checkName(name);
     if (password.contains(':') || password.contains('\n') || password.contains('\r') || password.contains('\0'))
@@ -95,7 +119,7 @@ void Server::setUser(const QByteArray &name, const QByteArray &password) const
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         failWith("cannot create", temp, errno);
-    writeAll(fd, name + ":{PLAIN}" + password + '\n', temp);
+    writeAll(fd, name + ':' + stored(password, storage) + '\n', temp);
     if (::fchmod(fd, 0640) < 0 || (geteuid() == 0 && ::fchown(fd, 0, folder.st_gid) < 0)) {
         const int e = errno;
         ::close(fd);

@@ -46,6 +46,11 @@ public:
     static std::optional<Server> find(QString *why);
 
     quint16 port() const { return m_port; }
+    // The plain port listens on 127.0.0.1 and on 127.0.0.2. A connection to
+    // 127.0.0.2 comes from 127.0.0.1, which the server does not count as a
+    // secure one: it refuses plain-text logins there, as it does from
+    // another machine. It offers CRAM-MD5 beside PLAIN and LOGIN.
+    static QByteArray insecureAddress() { return "127.0.0.2"; }
     // The POP3-over-TLS port, 0 when the server has none. Its certificate is
     // self-signed for 127.0.0.1 and "localhost": not trusted by the system.
     quint16 tlsPort() const { return m_tlsPort; }
@@ -54,12 +59,17 @@ public:
     // The server's log (logins, failures; never passwords).
     QByteArray logFile() const { return m_root + "/dovecot.log"; }
 
+    // How the server keeps a password: as typed, or hashed (SHA512-CRYPT,
+    // as a system server does; then only a login that sends the password
+    // itself, USER/PASS or PLAIN, can be checked, and CRAM-MD5 cannot).
+    enum class Storage { Plain, Hashed };
+
     // Adds the user or replaces its password; the next login sees it.
     // Replacing a password takes a second (the server looks for changes at
     // most once a second), adding a user does not. Names and passwords are
     // bytes; use UTF-8 for letters like "æøå". A name must not contain '/'
     // or ':' or be "." or "..".
-    void setUser(const QByteArray &name, const QByteArray &password) const;
+    void setUser(const QByteArray &name, const QByteArray &password, Storage storage = Storage::Plain) const;
     // Delivers one message (bytes as they are, LF or CRLF line ends) to the
     // user's mailbox; it counts from the next login on.
     void addMessage(const QByteArray &user, const QByteArray &message) const;

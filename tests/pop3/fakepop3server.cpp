@@ -113,6 +113,18 @@ void FakePop3Server::reply(int client, const QByteArray &verb, const QByteArray 
 
 void FakePop3Server::serve(int client)
 {
+    while (m_script.greetAfterClientSpeaks && !m_stop) {
+        pollfd p{client, POLLIN, 0};
+        if (::poll(&p, 1, PollMs) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_received.append(buffer, n);
+        break;
+    }
     if (!m_script.greeting.isEmpty())
         reply(client, QByteArray(), m_script.greeting);
     if (m_script.closeAfterGreeting)
@@ -142,10 +154,8 @@ void FakePop3Server::serve(int client)
                 m_script.onCommand(verb);
             if (!m_script.closeOn.isEmpty() && verb == m_script.closeOn)
                 return;
-            if (verb == "CAPA")
-                reply(client, verb, m_script.capaReply);
-            else if (verb == "USER")
-                reply(client, verb, "+OK\r\n");
+            if (verb == "USER")
+                reply(client, verb, m_script.userReply);
             else if (verb == "PASS")
                 reply(client, verb, m_script.passReply);
             else if (verb == "STAT")

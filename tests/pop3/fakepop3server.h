@@ -4,7 +4,7 @@
 // produce. It runs on its own thread with plain sockets, because the client
 // under test blocks the test's thread (and its event loop) while it waits.
 //
-// Dialogue: greeting (unless empty), then CAPA -> the scripted list, USER -> "+OK",
+// Dialogue: greeting (unless empty), then USER -> the scripted reply,
 // PASS -> the scripted reply, STAT -> the scripted reply, QUIT -> the scripted
 // reply and close. Replies can be slowed down, fed byte by byte, or left out.
 
@@ -33,7 +33,10 @@ public:
         // Runs on the server's thread as each command (its verb) arrives, before
         // any reply: the client under test waits meanwhile.
         std::function<void(const QByteArray &verb)> onCommand{};
-        QByteArray capaReply = "+OK\r\nUSER\r\n.\r\n";
+        QByteArray userReply = "+OK\r\n";
+        // Greets only once the client has sent something (a TLS client's
+        // hello), which is then surely in received().
+        bool greetAfterClientSpeaks = false;
     };
 
     explicit FakePop3Server(const Script &script);
