@@ -9,6 +9,8 @@ set -euo pipefail
 build_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # a close request is read from the X11 events themselves
+  libxcb1-dev
   libcurl4-openssl-dev ca-certificates
   fonts-dejavu-core fonts-dejavu-extra
   # renders the icon's PNG sizes from its SVG
@@ -19,6 +21,8 @@ demo_packages=(dovecot-core dovecot-pop3d openssl)
 test_packages=(
   dovecot-core dovecot-pop3d openssl curl
   xvfb xauth xdotool imagemagick python3-xlib
+  # a window manager's close request (closerequests.sh)
+  openbox wmctrl
   iproute2 iputils-ping procps util-linux
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11
