@@ -15,6 +15,8 @@ build_packages=(
   fonts-dejavu-core fonts-dejavu-extra
   # renders the icon's PNG sizes from its SVG
   librsvg2-bin
+  # the system's own texts in Norwegian, quoted in the program's messages
+  libc-l10n
 )
 # The demo runs a throwaway POP3 server.
 demo_packages=(dovecot-core dovecot-pop3d openssl)
