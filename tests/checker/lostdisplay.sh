@@ -91,7 +91,8 @@ start_xvfb() {
     sleep 0.1
   done
   [[ -s "$work/display" ]] || fail "Xvfb did not start"
-  export DISPLAY=":$(cat "$work/display")"
+  DISPLAY=":$(cat "$work/display")"
+  export DISPLAY
 }
 
 wait_window() {
