@@ -117,6 +117,7 @@ private slots:
     void okAloneWritesAsAlways();
     void okWritesOnlyWhatTheUserChanged_data();
     void okWritesOnlyWhatTheUserChanged();
+    void proposedDefaultsYieldToNewerValues();
     void refusesLineBreaks_data();
     void refusesLineBreaks();
     void closeControlSavesNothingAndCheckerReloads();
@@ -705,6 +706,21 @@ void TestSetupWindow::okWritesOnlyWhatTheUserChanged()
     QCOMPARE(fx->value("KARI.INI", "Pop3", "Scheduler"), expected[3]);
     QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerPort"), QByteArray("995"));
     // A key missing at OK is written, as on a first save.
+    QCOMPARE(fx->value("KARI.INI", "Email", "PersonalEmail"), QByteArray("kari@example.no"));
+}
+
+void TestSetupWindow::proposedDefaultsYieldToNewerValues()
+{
+    // The window proposes a server and an address for the empty fields; the
+    // user takes them as they are, but meanwhile the file got its own.
+    QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerUser=kari\n"));
+    TfmSetup *w = openWindow();
+    QCOMPARE(field<QLineEdit>(w, "POPServer")->text(), QStringLiteral("mail.example.no"));
+    QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerUser=kari\nServerName=pop.hjemme.no\n"));
+    pressOk(w);
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerName"), QByteArray("pop.hjemme.no"));
+    // Still missing, the address is written as proposed.
     QCOMPARE(fx->value("KARI.INI", "Email", "PersonalEmail"), QByteArray("kari@example.no"));
 }
 
