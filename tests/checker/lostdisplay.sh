@@ -79,6 +79,40 @@ for signal in TERM INT HUP; do
   flushed || fail "$case: no shutdown flush, KORVELIN.INI holds: $(cat "$work/conf/KORVELIN.INI")"
 done
 
+# The same with a Wayland compositor that never answers, where Qt has its
+# Wayland platform.
+plugins=$(qtpaths6 --query QT_INSTALL_PLUGINS 2>/dev/null || true)
+if compgen -G "$plugins/platforms/libqwayland*.so" >/dev/null; then
+  case="SIGTERM with a Wayland compositor that never answers"
+  mkdir -m 700 "$work/runtime"
+  /usr/bin/python3 - "$work/runtime/wayland-silent" <<'EOF' &
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1])
+s.listen(16)
+held = []
+while True:
+    held.append(s.accept()[0])
+EOF
+  other_pids+=($!)
+  for _ in $(seq 100); do [[ -S "$work/runtime/wayland-silent" ]] && break; sleep 0.1; done
+  : >"$work/conf/KORVELIN.INI"
+  (cd "$work/conf" && DISPLAY='' XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY=wayland-silent \
+    QT_QPA_PLATFORM=wayland exec "$program") 2>/dev/null &
+  app_pid=$!
+  for _ in $(seq 100); do
+    ss -xp 2>/dev/null | grep -q "pid=$app_pid," && break
+    sleep 0.1
+  done
+  ss -xp 2>/dev/null | grep -q "pid=$app_pid," || fail "$case: the program never connected"
+  kill -TERM "$app_pid"
+  wait_exit
+  [[ "$status" == 0 ]] || fail "$case: exit status $status"
+  flushed || fail "$case: no shutdown flush"
+else
+  echo "Qt has no Wayland platform here: the silent compositor was not tried"
+fi
+
 # A real X server of our own: its display number, or failure.
 start_xvfb() {
   rm -f "$work/display"
