@@ -10,8 +10,14 @@
 
 #include <QByteArray>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#ifndef _WIN32
+#include <libintl.h>
+#endif
 
 namespace {
 
@@ -39,15 +45,70 @@ void startupMessages(QtMsgType type, const QMessageLogContext &context, const QS
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
+#ifndef _WIN32
+// Whether a language list ("nb:en") or a locale name ("nn_NO.UTF-8") starts
+// with Norwegian.
+bool startsNorwegian(const char *languages)
+{
+    return languages
+        && (!std::strncmp(languages, "nb", 2) || !std::strncmp(languages, "nn", 2)
+            || !std::strncmp(languages, "no", 2));
+}
+#endif
+
+// The windows speak Norwegian whatever the session's language, and so do the
+// system's own texts quoted in their messages (why a file could not be
+// read), wherever the system has them in Norwegian. Done before the settings
+// store starts, whose start-up errors quote them, and again once Qt has set
+// the locale its own way.
+void useNorwegianSystemTexts()
+{
+    std::setlocale(LC_ALL, "");
+#ifndef _WIN32
+    // Texts are never translated in the plain C locale; its UTF-8 form is
+    // the same in every other respect.
+    const char *messages = std::setlocale(LC_MESSAGES, nullptr);
+    if (!messages || !std::strcmp(messages, "C") || !std::strcmp(messages, "POSIX"))
+        std::setlocale(LC_MESSAGES, "C.UTF-8");
+    // Qt reads the system's texts as UTF-8, whatever the locale's encoding.
+    bind_textdomain_codeset("libc", "UTF-8");
+    const QByteArray languages = qgetenv("LANGUAGE");
+    const char *first = languages.isEmpty() ? std::setlocale(LC_MESSAGES, nullptr) : languages.constData();
+    if (!startsNorwegian(first))
+        qputenv("LANGUAGE", "nb:no:nn");
+#endif
+}
+
+// The shutdown flush of a settings store that started.
+int finalizeSettings()
+{
+    try {
+        Felles::Finalize();
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "korvelin: %s\n", e.what());
+    } catch (...) {
+    }
+    return 1;
+}
+
+// One that failed to start has nothing to flush; the program ends with 1.
+int settingsNotStarted()
+{
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    useNorwegianSystemTexts();
     ApplyPlatformChoice();
     qInstallMessageHandler(startupMessages);
 
     // From here on a termination signal waits until it can end the program
-    // cleanly, and a file-size limit gives write errors instead of death.
+    // cleanly, and a file-size limit or a closed standard error gives write
+    // errors instead of death.
     CatchSignals();
 
     // The settings store starts before any window exists.
@@ -61,8 +122,10 @@ int main(int argc, char **argv)
         settingsError = Gui::ErrorText(std::current_exception());
         noDisplayStatus = 1;
     }
+    SetShutdownFlush(settingsFailed ? settingsNotStarted : finalizeSettings);
 
     Gui::Application app(argc, argv);
+    useNorwegianSystemTexts();
     applicationRunning = true;
     qInstallMessageHandler(nullptr);
     QCoreApplication::setApplicationName(QStringLiteral("Korvelin"));
@@ -73,20 +136,12 @@ int main(int argc, char **argv)
     if (settingsFailed) {
         // Started from a menu, nobody reads stderr: say it on screen too.
         Gui::ReportError(settingsError);
-        return 1;
+        return RunShutdownFlush(1);
     }
 
     Gui::CreateForm<TSjekkForm>(SjekkForm);   // the main window
     Gui::CreateForm<TfmSetup>(fmSetup);       // hidden, never shown; loads the per-user file
     Gui::CreateForm<TIPTestForm>(IPTestForm); // hidden until a ping
 
-    int status = app.run(SjekkForm);
-
-    try {
-        Felles::Finalize();
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "korvelin: %s\n", e.what());
-        status = 1;
-    }
-    return status;
+    return RunShutdownFlush(app.run(SjekkForm));
 }

@@ -6,6 +6,7 @@
 #include <QMetaObject>
 
 #include <atomic>
+#include <cstdlib>
 
 #include <windows.h>
 
@@ -13,6 +14,18 @@ namespace {
 
 // Set by a console event that came before the application object existed.
 std::atomic<bool> caughtEarly{false};
+
+ShutdownFlush shutdownFlush = nullptr;
+bool flushed = false;
+
+// An exit() from inside the toolkit still flushes the settings.
+void flushAtExit()
+{
+    if (shutdownFlush && !flushed) {
+        flushed = true;
+        shutdownFlush();
+    }
+}
 
 BOOL WINAPI onConsoleEvent(DWORD)
 {
@@ -35,6 +48,22 @@ void CatchSignals()
 
 void QuitOnTerminationSignals(QObject *)
 {
+    std::atexit(flushAtExit);
     if (caughtEarly.exchange(false))
         Gui::Quit();
+}
+
+void SetShutdownFlush(ShutdownFlush flush)
+{
+    if (!shutdownFlush)
+        shutdownFlush = flush;
+}
+
+int RunShutdownFlush(int loopStatus)
+{
+    if (!shutdownFlush || flushed)
+        return loopStatus;
+    flushed = true;
+    const int status = shutdownFlush();
+    return status ? status : loopStatus;
 }

@@ -11,15 +11,21 @@ build_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # ca-certificates: the trust store the POP3 client checks port 995 against
   ca-certificates
+  # a close request is read from the X11 events themselves
+  libxcb1-dev
   fonts-dejavu-core fonts-dejavu-extra
   # renders the icon's PNG sizes from its SVG
   librsvg2-bin
+  # the system's own texts in Norwegian, quoted in the program's messages
+  libc-l10n
 )
 # The demo runs a throwaway POP3 server.
 demo_packages=(dovecot-core dovecot-pop3d openssl)
 test_packages=(
   dovecot-core dovecot-pop3d openssl curl
   xvfb xauth xdotool imagemagick python3-xlib
+  # a window manager's close request (closerequests.sh)
+  openbox wmctrl
   iproute2 iputils-ping procps util-linux
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11

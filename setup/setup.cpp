@@ -234,9 +234,18 @@ QByteArray TfmSetup::transferField(const Entry &e, Transfer direction)
 void TfmSetup::FormCreate()
 {
     Felles::UserSettingsBracket bracket;
+    m_loadedValues.clear();
     for (const Entry &e : Felles::Schema::Saved) {
         Felles::CurrentSection = e.section;
         transferField(e, Transfer::Load);
+        LoadedValue loaded;
+        loaded.present = Felles::SettingsFile->hasKey(e.section, e.key);
+        loaded.bytes = Felles::SettingsFile->readString(e.section, e.key);
+        if (e.form == Form::Boolean)
+            loaded.state = control<QCheckBox>(this, e.control)->isChecked();
+        else if (e.form == Form::Integer)
+            loaded.state = control<QComboBox>(this, e.control)->currentIndex();
+        m_loadedValues.push_back(loaded);
     }
     m_loaded = true;
     bracket.close();
@@ -291,20 +300,59 @@ void TfmSetup::refuse(QLineEdit *edit, bool scrambled)
             .arg(field, tabText));
 }
 
+bool TfmSetup::changedByUser(const Entry &e, const LoadedValue &loaded) const
+{
+    switch (e.form) {
+    case Form::Text:
+    case Form::Scrambled: {
+        // Against what the window last put in the field itself: the value
+        // loaded, or the default it proposed when shown.
+        const QLineEdit *edit = control<QLineEdit>(this, e.control);
+        const auto it = m_bytes.constFind(edit);
+        return it == m_bytes.cend() || edit->text() != screenText(*it);
+    }
+    case Form::Boolean:
+        return control<QCheckBox>(this, e.control)->isChecked() != bool(loaded.state);
+    case Form::Integer:
+        return control<QComboBox>(this, e.control)->currentIndex() != loaded.state;
+    }
+    return true;
+}
+
 std::vector<TfmSetup::StoredValue> TfmSetup::valuesToSave()
 {
     std::vector<StoredValue> values;
-    for (const Entry &e : Felles::Schema::Saved)
-        values.push_back({&e, transferField(e, Transfer::Save)});
+    std::size_t i = 0;
+    for (const Entry &e : Felles::Schema::Saved) {
+        const bool changed = i >= m_loadedValues.size() || changedByUser(e, m_loadedValues[i]);
+        values.push_back({&e, transferField(e, Transfer::Save), changed});
+        ++i;
+    }
     return values;
 }
 
 void TfmSetup::saveToUserFile(const std::vector<StoredValue> &values)
 {
+    // The switch reads the per-user file afresh: another copy of the program
+    // or an editor may have changed it since the window loaded it.
     Felles::UserSettingsBracket bracket;
     try {
-        for (const StoredValue &v : values)
-            Felles::SettingsFile->writeString(v.entry->section, v.entry->key, v.bytes);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const StoredValue &v = values[i];
+            const Entry &e = *v.entry;
+            const bool present = Felles::SettingsFile->hasKey(e.section, e.key);
+            // What the user changed is written, and so is a setting the file
+            // lacks. One the user left alone is written only while the file
+            // still holds what was loaded (its value in the form this window
+            // writes, as it always was); a newer value on disk is kept.
+            bool write = v.changedByUser || !present;
+            if (!write && i < m_loadedValues.size()) {
+                const LoadedValue &loaded = m_loadedValues[i];
+                write = loaded.present && Felles::SettingsFile->readString(e.section, e.key) == loaded.bytes;
+            }
+            if (write)
+                Felles::SettingsFile->writeString(e.section, e.key, v.bytes);
+        }
         // Flushes the per-user file.
         bracket.close();
     } catch (...) {

@@ -18,7 +18,8 @@ class QLineEdit;
 
 // The settings window: loads the per-user mail settings when created,
 // proposes server, account and address from the machine identity when shown,
-// and writes every field back on OK. The close control leaves without saving.
+// and on OK writes back what the user changed. The close control leaves
+// without saving.
 class TfmSetup : public QDialog
 {
     Q_OBJECT
@@ -49,21 +50,35 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // One setting's bytes as the file is to keep them.
+    // One setting's bytes as the file is to keep them, and whether the user
+    // changed its field since the window filled it.
     struct StoredValue
     {
         const Felles::Schema::Entry *entry;
         QByteArray bytes;
+        bool changedByUser;
+    };
+    // What the per-user file held for one setting when the window loaded it,
+    // and the state its check box or list was given then.
+    struct LoadedValue
+    {
+        bool present = false;
+        QByteArray bytes;
+        int state = 0;
     };
     enum class Transfer { Load, Save };
 
     // One setting between the open file and its control: Load fills the
     // control, Save gives the bytes to store.
     QByteArray transferField(const Felles::Schema::Entry &e, Transfer direction);
+    // Whether the user changed the setting's field since the window filled
+    // it (from the file, or with a default it proposed).
+    bool changedByUser(const Felles::Schema::Entry &e, const LoadedValue &loaded) const;
     // Every saved setting's bytes, each checked before anything is written.
     std::vector<StoredValue> valuesToSave();
-    // Writes them into the per-user file and flushes it.
-    static void saveToUserFile(const std::vector<StoredValue> &values);
+    // Writes them into the per-user file as it is on disk now and flushes
+    // it; a setting the user did not change keeps what the file holds.
+    void saveToUserFile(const std::vector<StoredValue> &values);
     void setFieldBytes(QLineEdit *edit, const QByteArray &bytes);
     QByteArray fieldBytes(const QLineEdit *edit) const;
     [[noreturn]] void refuse(QLineEdit *edit, bool scrambled);
@@ -72,6 +87,8 @@ private:
     // The bytes each edit was filled with, so that an untouched field is
     // saved exactly as it was read.
     QHash<const QLineEdit *, QByteArray> m_bytes;
+    // One for each saved setting, in the order of Felles::Schema::Saved.
+    std::vector<LoadedValue> m_loadedValues;
     bool m_loaded = false;
 };
 

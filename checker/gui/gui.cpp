@@ -1,5 +1,6 @@
 #include "gui.h"
 
+#include "closerequest.h"
 #include "usererror.h"
 
 #include <QAbstractEventDispatcher>
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
 
 namespace Gui {
 
@@ -77,6 +79,10 @@ private:
 
 // Present while a blocking handler runs.
 InputDropper *inputDropper = nullptr;
+// The same, for a signal handler: true from the start of a blocking handler
+// until the input queued during it has been delivered.
+std::atomic<bool> blocking{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // The window system's queue is emptied within this time after a blocking
 // handler, so a stream of events cannot keep the program busy.
@@ -107,6 +113,7 @@ Application::Application(int &argc, char **argv)
 
 Application::~Application()
 {
+    m_closeRequests.reset();
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
         delete it->data();
 }
@@ -131,6 +138,8 @@ bool Application::notify(QObject *receiver, QEvent *event)
 
 int Application::run(QWidget *mainWindow)
 {
+    m_closeRequests = std::make_unique<Detail::CloseRequestFilter>(mainWindow);
+    installNativeEventFilter(m_closeRequests.get());
     if (!quitRequested)
         mainWindow->show();
     // Showing raises the window's on-show handler, whose error box may be
@@ -185,7 +194,7 @@ QString ErrorText(const std::exception_ptr &error)
 
 bool IsBusy()
 {
-    return inputDropper != nullptr;
+    return blocking.load();
 }
 
 namespace Detail {
@@ -194,6 +203,7 @@ bool BeginBlocking()
 {
     if (inputDropper)
         return false;
+    blocking = true;
     inputDropper = new InputDropper;
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(inputDropper);
@@ -211,6 +221,7 @@ void EndBlocking()
     }
     delete inputDropper; // leaves the application's filters by itself
     inputDropper = nullptr;
+    blocking = false;
 }
 
 } // namespace Detail

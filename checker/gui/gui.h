@@ -10,7 +10,10 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <vector>
+
+class QAbstractNativeEventFilter;
 
 namespace Gui {
 
@@ -29,7 +32,8 @@ public:
 
     // Shows the main window and runs the event loop until Quit(). When Quit()
     // came before (a termination signal while a start-up error box was
-    // open), nothing is shown and the loop never starts.
+    // open), nothing is shown and the loop never starts. A desktop's close
+    // request for the main window closes it whatever window or box is up.
     int run(QWidget *mainWindow);
 
     // Windows created through CreateForm belong here and are destroyed with
@@ -38,6 +42,7 @@ public:
 
 private:
     std::vector<QPointer<QWidget>> m_windows;
+    std::unique_ptr<QAbstractNativeEventFilter> m_closeRequests;
 };
 
 // Ends the program: the event loop ends, and with it any modal window or
@@ -95,7 +100,8 @@ T *CreateForm(Variable &variable)
     return window;
 }
 
-// True while a blocking handler runs.
+// True while a blocking handler runs. Safe to ask from a signal handler
+// that interrupted the thread of the event loop.
 bool IsBusy();
 namespace Detail {
 bool BeginBlocking();

@@ -113,6 +113,11 @@ private slots:
     void longValues_data();
     void longValues();
     void untouchedFieldsKeepTheirBytes();
+    void okAloneWritesAsAlways_data();
+    void okAloneWritesAsAlways();
+    void okWritesOnlyWhatTheUserChanged_data();
+    void okWritesOnlyWhatTheUserChanged();
+    void proposedDefaultsYieldToNewerValues();
     void refusesLineBreaks_data();
     void refusesLineBreaks();
     void closeControlSavesNothingAndCheckerReloads();
@@ -558,6 +563,165 @@ void TestSetupWindow::untouchedFieldsKeepTheirBytes()
     QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerUser"), user);
     QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerPassword"), scrambled);
     QCOMPARE(fx->value("KARI.INI", "Pop3", "ScheduleMinutes"), QByteArray("5"));
+}
+
+void TestSetupWindow::okAloneWritesAsAlways_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the per-user file; empty: none
+    QTest::addColumn<QByteArray>("after");
+
+    // A first save: the defaults the window proposed, and every other field,
+    // in the order new keys are written.
+    QTest::newRow("first save") << QByteArray()
+                                << QByteArray("[Pop3]\n"
+                                              "ServerName=mail.example.no\n"
+                                              "ServerUser=kari\n"
+                                              "ServerPassword=z2\n"
+                                              "StartupCheck=0\n"
+                                              "Scheduler=0\n"
+                                              "ScheduleMinutes=\n"
+                                              "ShowList=0\n"
+                                              "HideWindow=0\n"
+                                              "BeepOnMail=0\n"
+                                              "ShowOnNew=0\n"
+                                              "ShowListOnNew=0\n"
+                                              "\n"
+                                              "[Smtp]\n"
+                                              "ServerName=mail.example.no\n"
+                                              "ServerUser=\n"
+                                              "ServerPassword=\n"
+                                              "SMTPAuthenticationType=0\n"
+                                              "\n"
+                                              "[Email]\n"
+                                              "PersonalEmail=kari@example.no\n"
+                                              "EmailName=\n");
+    // Nobody else touched the file: what the window loaded is written back in
+    // its own form, a mark as 1 or 0 and a list's index as the list holds it.
+    const QByteArray rest = "ScheduleMinutes=\nShowList=0\nHideWindow=0\nBeepOnMail=0\nShowOnNew=0\nShowListOnNew=0\n";
+    QTest::newRow("a file written by hand")
+        << QByteArray("[Pop3]\nServerName=pop.example.no\nServerUser=kari\nStartupCheck=yes\nScheduler=2\n"
+                      "[Smtp]\nSMTPAuthenticationType=7\n")
+        << QByteArray("[Pop3]\nServerName=pop.example.no\nServerUser=kari\nStartupCheck=0\nScheduler=1\n"
+                      "ServerPassword=z2\n"
+                      + rest
+                      + "[Smtp]\nSMTPAuthenticationType=-1\nServerName=pop.example.no\nServerUser=\n"
+                        "ServerPassword=\n\n[Email]\nPersonalEmail=kari@example.no\nEmailName=\n");
+}
+
+void TestSetupWindow::okAloneWritesAsAlways()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    if (!before.isEmpty())
+        QVERIFY(fx->writeFile("KARI.INI", before));
+    TfmSetup *w = openWindow();
+    showTab(w, 2); // the SMTP server takes the POP3 server's
+    pressOk(w);
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(fx->readFile("KARI.INI"), after);
+}
+
+void TestSetupWindow::okWritesOnlyWhatTheUserChanged_data()
+{
+    QTest::addColumn<bool>("byEditor");      // else another copy of the program saves
+    QTest::addColumn<QByteArray>("retyped"); // the edit the user retypes, if any
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("clicksSchedule");     // the user ticks cSchedule
+    QTest::addColumn<QByteArrayList>("expected"); // ServerName, ServerUser, StartupCheck, Scheduler
+
+    // clang-format off
+    QTest::newRow("another copy saved, nothing edited")
+        << false << QByteArray() << QString() << false
+        << QByteArrayList{"b2.example.no", "kari", "1", "0"};
+    QTest::newRow("an editor changed the file, nothing edited")
+        << true << QByteArray() << QString() << false
+        << QByteArrayList{"b2.example.no", "kari", "1", "0"};
+    QTest::newRow("another copy saved, the user changed the account")
+        << false << QByteArray("Account") << "ola" << false
+        << QByteArrayList{"b2.example.no", "ola", "1", "0"};
+    QTest::newRow("an editor changed the server, so did the user")
+        << true << QByteArray("POPServer") << "c3.example.no" << false
+        << QByteArrayList{"c3.example.no", "kari", "1", "0"};
+    QTest::newRow("another copy saved, the user ticked a box")
+        << false << QByteArray() << QString() << true
+        << QByteArrayList{"b2.example.no", "kari", "1", "1"};
+    // clang-format on
+}
+
+void TestSetupWindow::okWritesOnlyWhatTheUserChanged()
+{
+    QFETCH(bool, byEditor);
+    QFETCH(QByteArray, retyped);
+    QFETCH(QString, typed);
+    QFETCH(bool, clicksSchedule);
+    QFETCH(QByteArrayList, expected);
+
+    QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerName=a1.example.no\nServerUser=kari\nStartupCheck=0\n"
+                                      "[Email]\nPersonalEmail=kari@example.no\n"));
+    TfmSetup *w = openWindow();
+    QCOMPARE(field<QLineEdit>(w, "POPServer")->text(), QStringLiteral("a1.example.no"));
+
+    // Behind the open window the server and a mark change, a key the window
+    // does not know is added, and the address is taken out.
+    if (byEditor) {
+        QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerName=b2.example.no\nServerUser=kari\nStartupCheck=1\n"
+                                          "ServerPort=995\n"));
+    } else {
+        // A second copy of the program, started and ended while this one
+        // has its window open.
+        std::unique_ptr<Felles::IniFile> firstCopysFile = std::move(Felles::SettingsFile);
+        const QByteArray firstCopysName = Felles::UserNameCache;
+        Felles::Initialize();
+        {
+            Felles::UserSettingsBracket writer;
+            Felles::SettingsFile->writeString("Pop3", "ServerName", "b2.example.no");
+            Felles::SettingsFile->writeString("Pop3", "StartupCheck", "1");
+            Felles::SettingsFile->writeString("Pop3", "ServerPort", "995");
+            writer.close();
+        }
+        Felles::Finalize();
+        Felles::SettingsFile = std::move(firstCopysFile);
+        Felles::UserNameCache = firstCopysName;
+        // Its save cannot take a key out; an editor does it for it.
+        QByteArray text = fx->readFile("KARI.INI");
+        text.replace("PersonalEmail=kari@example.no\n", "");
+        QVERIFY(fx->writeFile("KARI.INI", text));
+    }
+
+    if (!retyped.isEmpty()) {
+        showTab(w, 1);
+        retype(field<QLineEdit>(w, retyped.constData()), typed);
+    }
+    if (clicksSchedule) {
+        showTab(w, 3);
+        QCheckBox *box = field<QCheckBox>(w, "cSchedule");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    }
+    pressOk(w);
+    QVERIFY(fx->reports.isEmpty());
+
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerName"), expected[0]);
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerUser"), expected[1]);
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "StartupCheck"), expected[2]);
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "Scheduler"), expected[3]);
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerPort"), QByteArray("995"));
+    // A key missing at OK is written, as on a first save.
+    QCOMPARE(fx->value("KARI.INI", "Email", "PersonalEmail"), QByteArray("kari@example.no"));
+}
+
+void TestSetupWindow::proposedDefaultsYieldToNewerValues()
+{
+    // The window proposes a server and an address for the empty fields; the
+    // user takes them as they are, but meanwhile the file got its own.
+    QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerUser=kari\n"));
+    TfmSetup *w = openWindow();
+    QCOMPARE(field<QLineEdit>(w, "POPServer")->text(), QStringLiteral("mail.example.no"));
+    QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerUser=kari\nServerName=pop.hjemme.no\n"));
+    pressOk(w);
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerName"), QByteArray("pop.hjemme.no"));
+    // Still missing, the address is written as proposed.
+    QCOMPARE(fx->value("KARI.INI", "Email", "PersonalEmail"), QByteArray("kari@example.no"));
 }
 
 void TestSetupWindow::refusesLineBreaks_data()
