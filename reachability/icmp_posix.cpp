@@ -338,12 +338,12 @@ LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeou
                                                      : QString::fromLocal8Bit(gai_strerror(status)));
 }
 
-Outcome EchoDatagram(const Target &target, const Echo &echo)
+Outcome EchoUnprivileged(const Target &target, const Echo &echo)
 {
     return echoThrough(SOCK_DGRAM, target, echo);
 }
 
-Outcome EchoRaw(const Target &target, const Echo &echo)
+Outcome EchoPrivileged(const Target &target, const Echo &echo)
 {
     return echoThrough(SOCK_RAW, target, echo);
 }
