@@ -83,7 +83,7 @@ IniFile IniFile::fromText(const QByteArray &text)
     return file;
 }
 
-QString IniFile::path() const
+QString IniFile::displayPath() const
 {
     return PlainText(m_path);
 }
@@ -256,13 +256,13 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
         throw SettingsError(
-            QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3").arg(PlainText(section), path(), nameRule));
+            QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3").arg(PlainText(section), displayPath(), nameRule));
     if (!canName(key))
         throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
-                                .arg(PlainText(key), PlainText(section), path(), nameRule));
+                                .arg(PlainText(key), PlainText(section), displayPath(), nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(PlainText(key), PlainText(section), path()));
+                                .arg(PlainText(key), PlainText(section), displayPath()));
     if (Line *l = find(section, key)) {
         if (l->value != value) {
             l->value = value;

@@ -41,10 +41,12 @@ public:
     // removed, and flush() refuses to write.
     static IniFile fromText(const QByteArray &text);
 
-    // The path as given.
+    // The path as given: the system's bytes, for opening the file.
     QByteArray nativePath() const { return m_path; }
-    // The path as a message shows it (PlainText).
-    QString path() const;
+    // The path as a message shows it (PlainText); never for opening a file.
+    QString displayPath() const;
+    // The old name of displayPath, for the tests that still use it.
+    QString path() const { return displayPath(); }
     FileIo::Owner owner() const { return m_owner; }
 
     QByteArray readString(const QByteArray &section, const QByteArray &key,
