@@ -165,7 +165,7 @@ DWORD sendEcho(HANDLE icmp, const Target &target, const Echo &echo, std::vector<
 {
     std::vector<unsigned char> data(size_t(echo.dataSize));
     for (size_t i = 0; i < data.size(); ++i)
-        data[i] = (unsigned char)i;
+        data[i] = uchar(i);
     // Room for the reply, its data, an ICMP error and the status block the
     // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
     reply.assign(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size() + 8 + 2 * sizeof(void *) + 64, 0);

@@ -255,8 +255,8 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     const QString nameRule = QStringLiteral("et navn kan ikke inneholde «=», «]» eller linjeskift, ikke begynne "
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
-        throw SettingsError(
-            QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3").arg(PlainText(section), displayPath(), nameRule));
+        throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
+                                .arg(PlainText(section), displayPath(), nameRule));
     if (!canName(key))
         throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
                                 .arg(PlainText(key), PlainText(section), displayPath(), nameRule));
