@@ -45,8 +45,6 @@ public:
     QByteArray nativePath() const { return m_path; }
     // The path as a message shows it (PlainText); never for opening a file.
     QString displayPath() const;
-    // The old name of displayPath, for the tests that still use it.
-    QString path() const { return displayPath(); }
     FileIo::Owner owner() const { return m_owner; }
 
     QByteArray readString(const QByteArray &section, const QByteArray &key,

@@ -266,7 +266,7 @@ void TestSetupWindow::defaults()
     QCOMPARE(field<QLineEdit>(w, "Email")->text(), email);
     QVERIFY(fx->files().contains(userFile));
     // Loading closed its bracket: the shared file is open again.
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
     QVERIFY(fx->reports.isEmpty());
 }
@@ -419,7 +419,7 @@ void TestSetupWindow::roundTrip()
     QVERIFY(!w->isVisible());
     QCOMPARE(w->result(), int(QDialog::Accepted));
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
 
     // On disk: texts as typed, the POP3 password scrambled, the SMTP one in clear.
     for (const Entry &e : Felles::Schema::Saved) {
@@ -765,7 +765,7 @@ void TestSetupWindow::refusesLineBreaks()
     QVERIFY(fx->reports[0].contains(QLatin1String("linjeskift")));
     QCOMPARE(fx->readFile("KARI.INI"), before);
     QCOMPARE(fx->readFile("KORVELIN.INI"), sharedBefore);
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     // The window stays open on the field at fault, so it can be put right.
     QVERIFY(w->isVisible());
     QCOMPARE(field<QTabWidget>(w, "pcSetup")->currentIndex(), tab);
