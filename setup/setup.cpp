@@ -16,6 +16,7 @@
 #include "usererror.h"
 #include "windowfont.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -137,6 +138,11 @@ TfmSetup::~TfmSetup() = default;
 
 void TfmSetup::showEvent(QShowEvent *event)
 {
+    if (!event->spontaneous()) {
+        // A modal tool window of the window it was opened from: a window
+        // manager keeps it in front of that window.
+        Gui::SetOwner(this, QApplication::activeWindow());
+    }
     QDialog::showEvent(event);
     if (!event->spontaneous())
         Gui::Guarded([this] { FormShow(); });

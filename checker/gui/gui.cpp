@@ -4,9 +4,13 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCursor>
+#include <QIcon>
+#include <QList>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -91,6 +95,67 @@ void wakeForHeldBackInput()
         dispatcher->wakeUp();
 }
 
+// Moves a window that would lie partly outside its screen, the least
+// distance, to lie inside it; one larger than the screen gets its top left
+// corner (its title bar) on the screen. Where it fits it stays where it was
+// placed.
+void keepOnScreen(QWidget *window)
+{
+    const QRect frame = window->frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const auto shift = [](int start, int length, int areaStart, int areaLength) {
+        if (length > areaLength || start < areaStart)
+            return areaStart - start;
+        if (start + length > areaStart + areaLength)
+            return areaStart + areaLength - (start + length);
+        return 0;
+    };
+    const QPoint by(shift(frame.x(), frame.width(), area.x(), area.width()),
+                    shift(frame.y(), frame.height(), area.y(), area.height()));
+    if (!by.isNull())
+        window->move(window->pos() + by);
+}
+
+// Keeps every window that opens inside its screen: once when it is shown,
+// and once more when the window manager has put its frame around it (the
+// frame's size is known only then).
+class ScreenKeeper : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::Show && type != QEvent::Move && type != QEvent::Hide)
+            return false;
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (!window || !window->isWindow() || window->windowType() == Qt::Popup || window->windowType() == Qt::ToolTip
+            || window->windowType() == Qt::Desktop)
+            return false;
+        if (type == QEvent::Hide) {
+            m_framing.removeAll(window);
+        } else if (type == QEvent::Show) {
+            keepOnScreen(window);
+            m_framing.removeAll(window);
+            m_framing.append(window);
+        } else if (event->spontaneous() && m_framing.removeAll(window) > 0) {
+            keepOnScreen(window);
+        }
+        return false;
+    }
+
+private:
+    // Shown, and not yet placed by the window system.
+    QList<QPointer<QWidget>> m_framing;
+};
+
 QString applicationTitle()
 {
     const QString name = QGuiApplication::applicationDisplayName();
@@ -103,6 +168,13 @@ Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
     quitRequested = false;
+    // Every window carries the program's icon, for task bars and window lists.
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/korvelin/windowicon/%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    // Every window that opens lies inside its screen.
+    installEventFilter(new ScreenKeeper(this));
 }
 
 Application::~Application()
@@ -161,13 +233,31 @@ void ReportError(const QString &text)
         errorHandler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok,
-                    QApplication::activeWindow());
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok, owner);
     // The text often quotes a server, a file or the system: never markup,
     // never a link to follow.
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.exec();
+    // Without a window manager nobody else gives the keyboard back to the
+    // window the box stood in front of.
+    GiveKeyboardBack(owner);
+}
+
+void SetOwner(QWidget *window, QWidget *owner)
+{
+    (void)window->winId(); // the window system's window, created if need be
+    QWindow *handle = window->windowHandle();
+    QWindow *ownerHandle = owner && owner != window ? owner->window()->windowHandle() : nullptr;
+    if (handle && handle->transientParent() != ownerHandle)
+        handle->setTransientParent(ownerHandle);
+}
+
+void GiveKeyboardBack(QWidget *window)
+{
+    if (window && window->isVisible() && !window->isActiveWindow())
+        window->activateWindow();
 }
 
 QString ErrorText(const std::exception_ptr &error)
@@ -240,6 +330,9 @@ void RepaintNow(QWidget *window)
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     wakeForHeldBackInput();
     window->repaint();
+    // Painted is not yet on screen: wait until the window system has drawn
+    // what was sent to it.
+    QGuiApplication::sync();
 }
 
 } // namespace Gui
