@@ -24,12 +24,13 @@ TIPTestForm *IPTestForm = nullptr;
 namespace {
 
 // Notes when the window system last asked a window to be drawn, or told it
-// that it has the keyboard.
+// that it has the keyboard, and whether the window was painted since.
 class ExposeWatch : public QObject
 {
 public:
     ExposeWatch() { m_since.start(); }
     qint64 quietFor() const { return m_since.elapsed(); }
+    bool paintedSince() const { return m_painted; }
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
@@ -40,6 +41,10 @@ protected:
         case QEvent::Move:
         case QEvent::Resize:
             m_since.restart();
+            m_painted = false;
+            break;
+        case QEvent::Paint:
+            m_painted = true;
             break;
         default:
             break;
@@ -49,6 +54,7 @@ protected:
 
 private:
     QElapsedTimer m_since;
+    bool m_painted = false;
 };
 
 } // namespace
@@ -79,7 +85,15 @@ void TIPTestForm::showInFront()
     // that window (its transient child, WM_TRANSIENT_FOR), this one takes
     // input beside it, and a window manager keeps it in front of it.
     QWidget *modal = QApplication::activeModalWidget();
-    m_owner = modal && modal != this ? modal->window() : nullptr;
+    QWidget *owner = modal && modal != this ? modal->window() : nullptr;
+    // A window left up from a test started elsewhere is taken down first:
+    // the window system learns of its new owner only when it is shown.
+    if (isVisible() && owner != m_owner) {
+        m_ownerChanging = true;
+        hide();
+        m_ownerChanging = false;
+    }
+    m_owner = owner;
     Gui::SetOwner(this, m_owner);
 
     // The window belongs to no window it could be centred on: it is centred
@@ -110,24 +124,26 @@ void TIPTestForm::waitUntilDrawn()
         return;
     ExposeWatch watch;
     window->installEventFilter(&watch);
+    installEventFilter(&watch);
     QElapsedTimer waited;
     waited.start();
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        const bool settled = window->isExposed() && QGuiApplication::focusWindow() == window
+        const bool settled = window->isExposed() && QGuiApplication::focusWindow() == window && watch.paintedSince()
                           && watch.quietFor() >= DrawQuietMs;
         if (settled || waited.elapsed() >= ExposeWaitMs)
             break;
         QThread::msleep(2);
     }
     window->removeEventFilter(&watch);
+    removeEventFilter(&watch);
 }
 
 void TIPTestForm::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
     // The keyboard goes back to the window the test was started from.
-    if (!event->spontaneous())
+    if (!event->spontaneous() && !m_ownerChanging)
         Gui::GiveKeyboardBack(m_owner);
 }
 

@@ -54,6 +54,7 @@ private:
     std::unique_ptr<Ui::IPTestForm> ui;
     // The window the test was started from, if any.
     QPointer<QWidget> m_owner;
+    bool m_ownerChanging = false;
 
     friend CheckResult CheckHost(const QString &Host, bool ShowError);
 };
