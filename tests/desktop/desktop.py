@@ -322,8 +322,7 @@ class Program:
 
     def __init__(self, procs, binary, desktop, work, pop3_server="", pop3_port=0, scale=None):
         self.desktop = desktop
-        folder = os.path.join(work, "conf-%s-%d" % (desktop.name, len(procs.started)))
-        os.makedirs(folder)
+        folder = tempfile.mkdtemp(prefix="conf-%s-" % desktop.name, dir=work)
         open(os.path.join(folder, "KORVELIN.INI"), "w").close()
         user = pwd.getpwuid(os.getuid()).pw_name.upper()
         with open(os.path.join(folder, user + ".INI"), "w") as f:
