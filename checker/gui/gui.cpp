@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <memory>
 
 namespace Gui {
 
@@ -25,6 +26,10 @@ ErrorHandler &errorHandler()
 }
 
 bool quitRequested = false;
+
+// The default error report's box, kept between reports; it belongs to the
+// window it was last shown in front of, or to the application object.
+QPointer<QMessageBox> sharedBox;
 
 // Input that would start something: a press of any mouse button, a key
 // stroke, a shortcut. Releases pass, so that a button pressed before the
@@ -179,6 +184,7 @@ Application::Application(int &argc, char **argv)
 
 Application::~Application()
 {
+    delete sharedBox.data();
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
         delete it->data();
 }
@@ -234,12 +240,28 @@ void ReportError(const QString &text)
         return;
     }
     const QPointer<QWidget> owner = QApplication::activeWindow();
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok, owner);
+    // One box serves every report in front of the same window: a box made
+    // and destroyed for each report leaves the program's memory a little
+    // larger every time (its icons and buttons, freed in an order the heap
+    // cannot give back). A report while the box is up gets a box of its own.
+    std::unique_ptr<QMessageBox> own;
+    QMessageBox *box = sharedBox;
+    if (box && box->isVisible()) {
+        own = std::make_unique<QMessageBox>(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok,
+                                            owner);
+        box = own.get();
+    } else {
+        if (box && box->parentWidget() != owner)
+            delete box;
+        if (!sharedBox)
+            sharedBox = new QMessageBox(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok, owner);
+        box = sharedBox;
+    }
     // The text often quotes a server, a file or the system: never markup,
     // never a link to follow.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(text);
-    box.exec();
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->exec();
     // Without a window manager nobody else gives the keyboard back to the
     // window the box stood in front of.
     GiveKeyboardBack(owner);

@@ -171,12 +171,19 @@ class Run:
         if self.pings == 1:
             self.d.shot(self.shots, "ping-result", self.d.geometry(self.ping))
 
+    def settle(self):
+        # Presses made while the ping blocked the program are dropped as it
+        # ends; a user's press comes later than that.
+        time.sleep(0.6)
+
     def step_ok(self):
+        self.settle()
         self.d.click(*self.client(self.ping, OK_BUTTON))
         check(self.d.gone(self.ping, 5), "a click on O&k did not close the ping window")
         self.has_keyboard(self.settings, "the settings window after the ping")
 
     def step_return(self):
+        self.settle()
         self.d.key("Return")
         check(self.d.gone(self.ping, 5), "Return did not close the ping result")
         self.has_keyboard(self.settings, "the settings window after the ping")
