@@ -97,10 +97,21 @@ void growToFit(QWidget *widget)
         widget->resize(wanted, widget->height());
 }
 
+// The settings window's kind. Windows draws a tool window with the small
+// title bar the window is laid out for. On X11 a tool window is only a
+// "utility" window, which a window manager may treat as a pop-up that never
+// gets the keyboard (weston does): there it is a dialog, with the same title
+// bar and close control.
+#ifdef Q_OS_WIN
+constexpr Qt::WindowType SettingsWindowKind = Qt::Tool;
+#else
+constexpr Qt::WindowType SettingsWindowKind = Qt::Dialog;
+#endif
+
 } // namespace
 
 TfmSetup::TfmSetup(QWidget *parent)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, SettingsWindowKind | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , ui(new Ui::fmSetup)
 {
     ui->setupUi(this);

@@ -119,7 +119,11 @@ class Desktop:
         self.tool("xdotool", "key", "--delay", "40", *keys)
 
     def click(self, x, y, button=1):
-        self.tool("xdotool", "mousemove", str(x), str(y), "sleep", "0.05", "click", str(button))
+        # Weston's X11 backend can miss a single jump of the pointer: move
+        # twice, then press.
+        self.tool("xdotool", "mousemove", "--sync", str(x - 1), str(y))
+        time.sleep(0.15)
+        self.tool("xdotool", "mousemove", "--sync", str(x), str(y), "sleep", "0.1", "click", str(button))
 
     def move_pointer(self, x, y):
         self.tool("xdotool", "mousemove", str(x), str(y))
