@@ -197,6 +197,14 @@ class Desktop:
                 top = w
         return top
 
+    def frame(self, window):
+        """The window's rectangle with the frame the window manager put
+        round it (_NET_FRAME_EXTENTS)."""
+        x, y, w, h = self.geometry(window)
+        extents = self.prop(window, "_NET_FRAME_EXTENTS", Xatom.CARDINAL)
+        left, right, top, bottom = list(extents) if extents is not None and len(extents) == 4 else (0, 0, 0, 0)
+        return (x - left, y - top, w + left + right, h + top + bottom)
+
     def transient_for(self, window):
         value = self.prop(window, "WM_TRANSIENT_FOR", Xatom.WINDOW)
         return value[0] if value is not None and len(value) else None
@@ -261,7 +269,7 @@ class Desktop:
                   os.path.join(folder, name + ".png"))
 
 
-def start_window_manager(procs, name, work):
+def start_window_manager(procs, name, work, size="800x600"):
     """Starts a window manager on an Xvfb display of its own. Returns the
     Desktop, or raises Skip with the reason when it cannot run here."""
     env = dict(os.environ)
@@ -269,7 +277,7 @@ def start_window_manager(procs, name, work):
     env.pop("QT_QPA_PLATFORM", None)
     env["XDG_RUNTIME_DIR"] = os.path.join(work, "runtime")
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
-    view = start_xvfb(procs)
+    view = start_xvfb(procs, size)
     env["DISPLAY"] = view
     log_file = open(os.path.join(work, name + ".log"), "w")
     if name == "none":

@@ -157,12 +157,60 @@ def run_placement(binary, work):
     return failed
 
 
+# Under a window manager the frame counts: each window, frame and all, lies
+# inside the screen, or with its top left corner on it where it is larger;
+# where the places fit (800 x 600) they hold.
+FRAMED_ROWS = [
+    ("800 x 600: the places hold", "800x600", 1, True),
+    ("400 x 300", "400x300", 1, False),
+    ("1024 x 768 at scale 2", "1024x768", 2, False),
+]
+
+
+def on_screen(frame, size):
+    x, y, w, h = frame
+    sw, sh = (int(v) for v in size.split("x"))
+    inside_x = (0 <= x and x + w <= sw) if w <= sw else 0 <= x < sw // 4
+    inside_y = (0 <= y and y + h <= sh) if h <= sh else 0 <= y < sh // 4
+    return inside_x and inside_y
+
+
+def run_framed_placement(binary, work):
+    failed = 0
+    for wm in ("openbox", "xfwm4"):
+        for name, size, scale, places_hold in FRAMED_ROWS:
+            procs = dt.Processes()
+            try:
+                desk = dt.start_window_manager(procs, wm, work, size)
+                desk.move_pointer(0, 0)
+                program = dt.Program(procs, binary, desk, work, scale=scale if scale != 1 else None)
+                desk.key("F2")
+                settings = desk.find(title="Epost oppsett", timeout=5)
+                check(settings is not None, "F2 opened no settings window")
+                time.sleep(0.5)  # the window manager's frame, and any move after it
+                for window, what, place in ((program.checker, "checker", (294, 273)),
+                                            (settings, "settings window", (271, 240))):
+                    frame = desk.frame(window)
+                    check(on_screen(frame, size), "the %s (frame %s) does not lie on the %s screen" % (what, frame, size))
+                    if places_hold:
+                        check(frame[:2] == place, "the %s is at %s, not at its place %s" % (what, frame[:2], place))
+                dt.log("PASS: placement under %s: %s" % (wm, name))
+            except dt.Skip as e:
+                dt.log("SKIP: placement under %s: %s" % (wm, e))
+            except dt.Failure as e:
+                failed += 1
+                dt.log("FAIL: placement under %s: %s: %s" % (wm, name, e))
+            finally:
+                procs.stop_all()
+    return failed
+
+
 def main(argv):
     if len(argv) < 2:
         print(__doc__)
         return 2
     work = dt.work_folder()
-    failed = run_keys(argv[1], work) + run_placement(argv[1], work)
+    failed = run_keys(argv[1], work) + run_placement(argv[1], work) + run_framed_placement(argv[1], work)
     return 1 if failed else 0
 
 
