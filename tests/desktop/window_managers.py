@@ -13,6 +13,7 @@ Usage: window_managers.py PROGRAM [WM...]   (screenshots go to
 $KORVELIN_SHOTS/<wm>/ when that is set)"""
 
 import os
+import subprocess
 import sys
 import time
 
@@ -40,6 +41,33 @@ SEQUENCES = [
     ("ping twice, the result left up, settings reopened, ping",
      ["open", "ping", "ok", "ping", "close", "open", "ping", "return", "escape"]),
 ]
+
+
+def rendered_icon(size):
+    """The program's icon drawn from its SVG, as ARGB values; None when the
+    tools for it are missing."""
+    svg = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "dist", "no.korvelin.sjekker.svg")
+    try:
+        png = subprocess.run(["rsvg-convert", "--width=%d" % size, "--height=%d" % size, svg], check=True,
+                             capture_output=True).stdout
+        raw = subprocess.run(["convert", "png:-", "-depth", "8", "rgba:-"], input=png, check=True,
+                             capture_output=True).stdout
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    return [raw[i + 3] << 24 | raw[i] << 16 | raw[i + 1] << 8 | raw[i + 2] for i in range(0, len(raw), 4)]
+
+
+def same_argb(a, b):
+    # Fully transparent pixels may carry any colour; half transparent ones
+    # lose a little in Qt's premultiplied form.
+    alpha_a, alpha_b = a >> 24 & 255, b >> 24 & 255
+    if alpha_a < 16 and alpha_b < 16:
+        return True
+    tolerance = 3 if min(alpha_a, alpha_b) >= 128 else 24
+    return all(abs((a >> s & 255) - (b >> s & 255)) <= tolerance for s in (24, 16, 8, 0))
+
+
+ICON_32 = rendered_icon(32)
 
 
 def near(a, b, tolerance=8):
@@ -88,7 +116,12 @@ class Run:
         check(self.d.transient_for(window) == owner.id, "%s is not owned by (transient for) its window" % what)
 
     def has_icon(self, window, what):
-        check((32, 32) in self.d.icon_sizes(window), "%s carries no 32x32 icon (_NET_WM_ICON)" % what)
+        icons = self.d.icon_sizes(window)
+        check((32, 32) in icons, "%s carries no 32x32 icon (_NET_WM_ICON)" % what)
+        if ICON_32 is not None:
+            differing = sum(1 for shown, drawn in zip(icons[(32, 32)], ICON_32) if not same_argb(shown, drawn))
+            check(differing == 0, "%s carries another icon than the program's (%d of 1024 pixels differ)"
+                  % (what, differing))
 
     # Looks of the ping window, from its layout: the panel colour round the
     # text, dark letters in the text, and the O&k button or nothing there.
