@@ -53,6 +53,10 @@ class Processes:
 
     def __init__(self):
         self.started = []
+        # Runtime folders of the desktops started: helpers the window
+        # managers start on their own (xfconfd, the accessibility bus) are
+        # found by them and ended too.
+        self.runtime_dirs = []
 
     def start(self, args, **kwargs):
         kwargs.setdefault("stdin", subprocess.DEVNULL)
@@ -70,6 +74,28 @@ class Processes:
                     p.kill()
                     p.wait()
         self.started = []
+        for runtime in self.runtime_dirs:
+            end_processes_of(runtime)
+        self.runtime_dirs = []
+
+
+def end_processes_of(runtime):
+    """Ends the processes that run with XDG_RUNTIME_DIR set to runtime: a
+    folder only this test made, so they are its own."""
+    marker = b"XDG_RUNTIME_DIR=" + os.fsencode(runtime)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                environ = f.read().split(b"\0")
+        except OSError:
+            continue
+        if marker in environ:
+            try:
+                os.kill(int(entry), signal.SIGTERM)
+            except OSError:
+                pass
 
 
 def start_xvfb(procs, size="800x600"):
@@ -275,8 +301,10 @@ def start_window_manager(procs, name, work, size="800x600"):
     env = dict(os.environ)
     env.pop("WAYLAND_DISPLAY", None)
     env.pop("QT_QPA_PLATFORM", None)
-    env["XDG_RUNTIME_DIR"] = os.path.join(work, "runtime")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    env["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="runtime-", dir=work)
+    procs.runtime_dirs.append(env["XDG_RUNTIME_DIR"])
+    # No accessibility bus for the window manager's toolkit.
+    env["NO_AT_BRIDGE"] = "1"
     view = start_xvfb(procs, size)
     env["DISPLAY"] = view
     log_file = open(os.path.join(work, name + ".log"), "w")
