@@ -29,6 +29,9 @@ test_packages=(
   # a window manager's close request (closerequests.sh)
   openbox wmctrl
   iproute2 iputils-ping procps util-linux
+  # real window managers for the desktop tests; xfwm4 takes its settings
+  # over a D-Bus session of its own
+  openbox xfwm4 dbus-bin weston xwayland wmctrl
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11
   desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland

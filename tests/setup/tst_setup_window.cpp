@@ -183,7 +183,11 @@ void TestSetupWindow::controls()
     }
 
     QCOMPARE(w->windowTitle(), QStringLiteral("Epost oppsett"));
+#ifdef Q_OS_WIN
     QCOMPARE(w->windowType(), Qt::Tool);
+#else
+    QCOMPARE(w->windowType(), Qt::Dialog); // an X11 tool window may never get the keyboard
+#endif
     QVERIFY(w->windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(w->minimumSize(), QSize(426, 277));
     QCOMPARE(w->maximumSize(), QSize(426, 277));
