@@ -16,7 +16,7 @@ fi
 
 seconds() { date +%s; }
 start=$(seconds)
-build=build-win
+build="build-win"
 sdk=$PWD/$build-sdk
 rm -rf "$sdk"
 mkdir -p "$sdk"
