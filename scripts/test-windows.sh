@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Windows half: cross-builds Korvelin and its tests against the Windows
-# SDK (Qt 6 for Windows, MinGW-w64) with warnings as errors, and runs the
-# tests under Wine through CTest, in a Wine prefix made afresh in the build
+# The Windows half: cross-builds Korvelin, its tests and its installer
+# against the Windows SDK (Qt 6 for Windows, MinGW-w64) with warnings as
+# errors, and runs the tests under Wine through CTest, in a Wine prefix made afresh in the build
 # folder. Without the SDK it says so, compiles the Windows files for syntax
 # only (scripts/check-windows.sh) and ends well; it never downloads anything.
 #   KORVELIN_WINDOWS_SDK  the SDK tarball (default ../shared/windows-sdk/windows-sdk-x86_64.tar.xz)
@@ -30,6 +30,7 @@ cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$sdk/windows-sdk/qt6/lib/fo
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DBUILD_TESTING=ON -DKORVELIN_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" --target installer >/dev/null
 built=$(seconds)
 
 # One prefix per run. If Wine cannot start here, the run fails: with the SDK
