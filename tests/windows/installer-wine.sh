@@ -50,12 +50,21 @@ for _ in $(seq 900); do
   sleep 0.1
 done
 [[ -n "$window" ]] || fail "the installed program showed no window"
+pixel() {
+  import -silent -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+    sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+# Drawn, and so taking requests: the green dot is on screen.
+for _ in $(seq 300); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
+[[ "$(pixel 318 289)" == "0,128,0" ]] || fail "no green dot at 318,289 (got $(pixel 318 289))"
 geometry=$(xdotool getwindowgeometry "$window")
 [[ "$geometry" == *"Position: 294,273"* && "$geometry" == *"Geometry: 215x62"* ]] ||
   fail "the window is not at 294,273, 215 x 62: $geometry"
 /usr/bin/python3 "$request_close" "$window"
-for _ in $(seq 150); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "the close request did not end the installed program"
+for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$app_pid" 2>/dev/null; then
+  fail "the close request did not end the installed program; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | paste -sd '|')"
+fi
 app_pid=
 grep -aq '^etc_folder=' "$work/KORVELIN.INI" || fail "the installed program flushed no settings"
 settings=$(ls "$work")
@@ -65,6 +74,7 @@ settings=$(ls "$work")
 [[ ! -e "$installed/korvelin.exe" && -z "$(find "$installed" -type f 2>/dev/null)" ]] ||
   fail "files left after uninstalling: $(find "$installed" -type f)"
 [[ ! -e "$shortcut" ]] || fail "the shortcut is left after uninstalling"
-[[ "$(ls "$work")" == "$settings" ]] && grep -aq '^etc_folder=' "$work/KORVELIN.INI" ||
+if [[ "$(ls "$work")" != "$settings" ]] || ! grep -aq '^etc_folder=' "$work/KORVELIN.INI"; then
   fail "uninstalling touched the user's settings files"
+fi
 echo "installer test passed"
