@@ -37,8 +37,9 @@ test_packages=(
   desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland
   # Debian's own checker of the package
   lintian
-  # compiles the Windows files (scripts/check-windows.sh)
-  g++-mingw-w64-x86-64-posix
+  # builds the Windows half, its tests (run under Wine) and its installer (wixl;
+  # msitools gives msiinfo), scripts/test-windows.sh
+  g++-mingw-w64-x86-64-posix ninja-build wine wine64 msitools wixl
   # the layout of the C++ files and the shell scripts (scripts/check-style.sh)
   clang-format shellcheck
 )

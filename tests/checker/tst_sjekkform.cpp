@@ -191,8 +191,13 @@ void TestSjekkForm::showLoadsPopSettings()
 // file again, and tells the file's fault while it lasts.
 void TestSjekkForm::checkAfterAFailedReadingReadsTheFileAgain()
 {
+#ifdef _WIN32
+    // Windows has no FIFO; a folder by the file's name is refused as well.
+    QVERIFY(QDir().mkdir(fx->file("KARI.INI")));
+#else
     // A FIFO is refused before anything is read from it.
     QVERIFY(::mkfifo(QFile::encodeName(fx->file("KARI.INI")).constData(), 0600) == 0);
+#endif
     TSjekkForm form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -204,7 +209,11 @@ void TestSjekkForm::checkAfterAFailedReadingReadsTheFileAgain()
     QCOMPARE(fx->reports[1], fx->reports[0]);
 
     // Mended: the next check reads it and tries the server it names.
+#ifdef _WIN32
+    QVERIFY(QDir().rmdir(fx->file("KARI.INI")));
+#else
     QVERIFY(QFile::remove(fx->file("KARI.INI")));
+#endif
     QVERIFY(fx->writeFile("KARI.INI", "[Pop3]\nServerName=127.0.0.1\nServerPort=1\nServerUser=kari\n"));
     QTest::mousePress(form.windowHandle(), Qt::LeftButton, {}, QPoint(24, 16));
     QCOMPARE(form.pop3.host(), QByteArray("127.0.0.1"));

@@ -8,18 +8,32 @@
 #include <cstring>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <QDir>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryFile>
+#include <process.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace TestDovecot {
 
 namespace {
 
+#ifndef _WIN32
 [[noreturn]] void failWith(const QByteArray &what, const QByteArray &path, int error)
 {
     throw std::runtime_error((what + " " + path + ": " + std::strerror(error)).toStdString());
 }
+#endif
 
 // Reads a small file; false when it is missing.
 bool readText(const QByteArray &path, QByteArray *text)
@@ -31,6 +45,7 @@ bool readText(const QByteArray &path, QByteArray *text)
     return true;
 }
 
+#ifndef _WIN32
 void writeAll(int fd, const QByteArray &data, const QByteArray &path)
 {
     qsizetype done = 0;
@@ -43,6 +58,7 @@ void writeAll(int fd, const QByteArray &data, const QByteArray &path)
         done += n;
     }
 }
+#endif
 
 void checkName(const QByteArray &name)
 {
@@ -59,15 +75,24 @@ std::optional<Server> Server::find(QString *why)
     if (dir.isEmpty())
         dir = KORVELIN_DOVECOT_DEFAULT_DIR;
     Server server;
+    server.m_dir = dir;
+#ifdef _WIN32
+    // Linux paths, on Wine's drive for the Linux root whatever the current
+    // drive is.
+    const QByteArray drive = "Z:";
+#else
+    const QByteArray drive;
+#endif
     QByteArray port, tlsPort;
-    if (!readText(dir + "/root", &server.m_root) || !readText(dir + "/port", &port)) {
+    if (!readText(drive + dir + "/root", &server.m_root) || !readText(drive + dir + "/port", &port)) {
         *why = QStringLiteral("No test Dovecot is running in %1: run the test through ctest (fixture "
                               "\"dovecot\") or start one with tests/pop3/dovecot-fixture.sh start %1 tls")
                    .arg(QString::fromUtf8(dir));
         return std::nullopt;
     }
+    server.m_root.prepend(drive);
     server.m_port = port.toUShort();
-    if (readText(dir + "/tls_port", &tlsPort))
+    if (readText(drive + dir + "/tls_port", &tlsPort))
         server.m_tlsPort = tlsPort.toUShort();
     if (server.m_port == 0) {
         *why = QStringLiteral("Unreadable port in %1/port").arg(QString::fromUtf8(dir));
@@ -76,6 +101,107 @@ std::optional<Server> Server::find(QString *why)
     return server;
 }
 
+#ifdef _WIN32
+// A Windows test process cannot give the server's files the owners and
+// modes Dovecot wants; the fixture's script does that, run as the Linux
+// program it is (Wine starts a Linux executable natively). Wine signals no
+// end of such a process and reports no exit status for it, so the script's
+// result is waited for instead.
+namespace {
+
+void startScript(const QStringList &arguments)
+{
+    // CreateProcess itself: asked for a program by its command line alone
+    // (as QProcess asks), Wine looks for "bash.exe".
+    QString commandLine;
+    for (const QString &argument :
+         QStringList{QStringLiteral("bash"), QStringLiteral(KORVELIN_DOVECOT_SCRIPT)} + arguments) {
+        QString quoted = argument;
+        quoted.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        commandLine += QLatin1Char('"') + quoted + QStringLiteral("\" ");
+    }
+    std::wstring command = commandLine.toStdWString();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\bash", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        throw std::runtime_error("the Dovecot fixture script did not start");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// Waits up to 30 s for done() to hold.
+bool waitFor(const std::function<bool()> &done)
+{
+    for (int i = 0; i < 300; ++i) {
+        if (done())
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+int messageCount(const QByteArray &box)
+{
+    return int(QDir(QString::fromUtf8(box + "/new")).entryList(QDir::Files).size()
+               + QDir(QString::fromUtf8(box + "/cur")).entryList(QDir::Files).size());
+}
+
+} // namespace
+
+void Server::setUser(const QByteArray &name, const QByteArray &password, Storage storage) const
+{
+    checkName(name);
+    if (password.contains(':') || password.contains('\n') || password.contains('\r') || password.contains('\0'))
+        throw std::runtime_error("a passwd-file password cannot hold ':', CR, LF or NUL");
+    const QByteArray path = m_root + "/users/" + name;
+    QByteArray old;
+    const bool existed = readText(path, &old);
+    // The server notices a changed file by its time stamp in whole seconds.
+    if (existed)
+        Sleep(1100);
+    if (storage == Storage::Plain) {
+        // Written here, byte for byte (a password in the ANSI code page is
+        // no text the script's arguments could carry); readable by all, as
+        // Wine makes a new file, so the server's auth process reads it too.
+        QSaveFile file(QString::fromUtf8(path));
+        const QByteArray entry = name + ":{PLAIN}" + password + '\n';
+        if (!file.open(QIODevice::WriteOnly) || file.write(entry) != entry.size() || !file.commit())
+            throw std::runtime_error("cannot write the Dovecot user " + name.toStdString());
+    } else {
+        startScript({QStringLiteral("user"), QString::fromUtf8(m_dir), QString::fromUtf8(name),
+                     QString::fromUtf8(password), QStringLiteral("hashed")});
+        const QByteArray entry = name + ":{SHA512-CRYPT}$6$";
+        const bool stored = waitFor([&] {
+            QByteArray now;
+            return readText(path, &now) && now.startsWith(entry) && now != old;
+        });
+        if (!stored)
+            throw std::runtime_error("the Dovecot fixture script did not store the user " + name.toStdString());
+    }
+    // The server looks for changes at most once a second.
+    if (existed)
+        Sleep(1100);
+}
+
+void Server::addMessage(const QByteArray &user, const QByteArray &message) const
+{
+    checkName(user);
+    const QByteArray box = m_root + "/mail/" + user;
+    const int before = messageCount(box);
+    // Beside the server, so that the script finds it by the same Linux path;
+    // it stays until the message has been delivered.
+    QTemporaryFile file(QString::fromUtf8(m_root + "/message.XXXXXX"));
+    if (!file.open() || file.write(message) != message.size() || !file.flush())
+        throw std::runtime_error("cannot write a message for the Dovecot fixture");
+    startScript({QStringLiteral("message"), QString::fromUtf8(m_dir), QString::fromUtf8(user),
+                 QDir::fromNativeSeparators(file.fileName()).remove(QRegularExpression(QStringLiteral("^[A-Za-z]:")))});
+    if (!waitFor([&] { return messageCount(box) == before + 1; }))
+        throw std::runtime_error("the Dovecot fixture script did not deliver the message for " + user.toStdString());
+}
+
+#else
 namespace {
 
 // The password as the passwd-file holds it: "{PLAIN}..." or a SHA512-CRYPT
@@ -157,8 +283,8 @@ void Server::addMessage(const QByteArray &user, const QByteArray &message) const
         if (geteuid() == 0 && ::chown(dir.constData(), owner.st_uid, owner.st_gid) < 0)
             failWith("cannot chown", dir, errno);
     }
-    const QByteArray unique = QByteArray::number(qint64(::time(nullptr))) + '.' + QByteArray::number(::getpid()) + '_'
-                            + QByteArray::number(counter++) + ".korvelin";
+    const QByteArray unique = QByteArray::number(qint64(::time(nullptr))) + '.' + QByteArray::number(qint64(::getpid()))
+                            + '_' + QByteArray::number(counter++) + ".korvelin";
     const QByteArray temp = box + "/tmp/" + unique;
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -176,6 +302,8 @@ void Server::addMessage(const QByteArray &user, const QByteArray &message) const
         failWith("cannot deliver", final, errno);
 }
 
+#endif
+
 qint64 statSize(const QByteArray &message)
 {
     qint64 size = message.size();
@@ -189,7 +317,7 @@ qint64 statSize(const QByteArray &message)
 QByteArray uniqueUser(const QByteArray &prefix)
 {
     static std::atomic<int> counter{0};
-    return prefix + '-' + QByteArray::number(::getpid()) + '-' + QByteArray::number(counter++);
+    return prefix + '-' + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(counter++);
 }
 
 } // namespace TestDovecot

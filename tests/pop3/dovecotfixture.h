@@ -75,6 +75,7 @@ public:
     void addMessage(const QByteArray &user, const QByteArray &message) const;
 
 private:
+    QByteArray m_dir;  // the fixture's folder (root, port, tls_port)
     QByteArray m_root; // the server's own folder (users/, mail/, cert.pem)
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;

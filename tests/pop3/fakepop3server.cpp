@@ -5,11 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "posixsockets.h"
 
 namespace {
 
@@ -31,7 +27,7 @@ void sendAll(int fd, const QByteArray &data)
 FakePop3Server::FakePop3Server(const Script &script)
     : m_script(script)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_listener = int(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -64,10 +60,12 @@ QByteArray FakePop3Server::received() const
 void FakePop3Server::run()
 {
     while (!m_stop) {
-        pollfd p{m_listener, POLLIN, 0};
+        pollfd p{};
+        p.fd = m_listener;
+        p.events = POLLIN;
         if (::poll(&p, 1, PollMs) <= 0)
             continue;
-        const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const int client = int(::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC));
         if (client < 0)
             continue;
         ++m_connections;
@@ -114,7 +112,9 @@ void FakePop3Server::reply(int client, const QByteArray &verb, const QByteArray 
 void FakePop3Server::serve(int client)
 {
     while (m_script.greetAfterClientSpeaks && !m_stop) {
-        pollfd p{client, POLLIN, 0};
+        pollfd p{};
+        p.fd = client;
+        p.events = POLLIN;
         if (::poll(&p, 1, PollMs) <= 0)
             continue;
         char buffer[4096];
@@ -131,7 +131,9 @@ void FakePop3Server::serve(int client)
         return;
     QByteArray pending;
     while (!m_stop) {
-        pollfd p{client, POLLIN, 0};
+        pollfd p{};
+        p.fd = client;
+        p.events = POLLIN;
         if (::poll(&p, 1, PollMs) <= 0)
             continue;
         char buffer[4096];

@@ -103,7 +103,8 @@ void TestPop3Check::initTestCase()
     options.domain.clear();
     fx.emplace(options);
     QVERIFY(fx->isValid());
-    QCOMPARE(Felles::UserIniPath(), QFile::encodeName(fx->file(QStringLiteral("TESTER.INI"))));
+    QCOMPARE(Felles::UserIniPath(),
+             QFile::encodeName(QDir::toNativeSeparators(fx->file(QStringLiteral("TESTER.INI")))));
 
     m_server = TestDovecot::Server::find(&m_why);
 }
