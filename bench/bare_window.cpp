@@ -120,14 +120,16 @@ void openDialog(QWidget *parent)
     tabs->addTab(outgoing, QStringLiteral("Sende"));
 
     auto *options = new QWidget;
-    label(options, "Generelt:", 40, 16);
+    QFont bold = windowFont();
+    bold.setBold(true);
+    label(options, "Generelt:", 40, 16)->setFont(bold);
     check(options, "Se etter nye meldinger ved oppstart", 64, 32);
     check(options, "Se etter nye meldinger hvert", 64, 56);
     edit(options, 224, 54, 33);
     label(options, "minutt(er)", 264, 57);
     check(options, "Skjul vindu hvis det ikke er post", 64, 80);
     check(options, "Vis meldingsliste ved oppstart", 64, 104);
-    label(options, "Når ny melding mottas:", 40, 128);
+    label(options, "Når ny melding mottas:", 40, 128)->setFont(bold);
     check(options, "Vis meldingstatus", 64, 144);
     check(options, "Spill av en lyd", 64, 160);
     check(options, "Vis meldingslisten", 64, 176);

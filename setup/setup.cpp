@@ -16,11 +16,15 @@
 #include "usererror.h"
 #include "windowfont.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QImage>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QProxyStyle>
 #include <QShowEvent>
 #include <QStringDecoder>
@@ -123,7 +127,9 @@ QString okCaption(QWidget *window)
 // The style's standard OK glyph. Fusion without an icon theme of the
 // desktop's own finds no "dialog-ok" in the fallback theme and takes the
 // glyph Qt carries: taken straight away, without searching the theme's
-// folders first.
+// folders first. Read as PNG by name, which spares asking every image
+// plugin what the files are; the largest size only where a screen can
+// use it (a button's glyph is 16 pixels, times the pixel ratio).
 QIcon okGlyph(QWidget *button)
 {
     const QString theme = QIcon::themeName();
@@ -131,9 +137,17 @@ QIcon okGlyph(QWidget *button)
     if (!noDesktopTheme || button->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
         return button->style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, button);
     QIcon glyph;
-    for (const int size : {16, 32, 128})
-        glyph.addFile(QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-ok-%1.png").arg(size),
-                      QSize(size, size));
+    for (const int size : {16, 32, 128}) {
+        if (size > 32 && qApp->devicePixelRatio() <= 2)
+            break;
+        QImageReader reader(
+            QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-ok-%1.png").arg(size), "png");
+        QImage image;
+        if (reader.read(&image))
+            glyph.addPixmap(QPixmap::fromImage(image));
+    }
+    if (glyph.isNull())
+        return button->style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, button);
     return glyph;
 }
 
@@ -164,12 +178,14 @@ void TfmSetup::buildWidgets()
     if (m_built)
         return;
     m_built = true;
+    // The font first: the controls take it as they are made, instead of
+    // each being told afterwards.
+    setFont(Gui::WindowFont());
     ui->setupUi(this);
     // uic keeps only the size of a top-level form, not its place on screen:
     // the form gives that as the property screenPosition.
     move(property("screenPosition").toPoint());
 
-    setFont(Gui::WindowFont());
     // The POP3 password shows a "*" for every character, whatever the
     // style's own mask.
     ui->Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
