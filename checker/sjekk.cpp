@@ -15,6 +15,7 @@
 #include "windowfont.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 
 #include <algorithm>
 
@@ -35,6 +36,8 @@ TSjekkForm::TSjekkForm(QWidget *parent)
     // The bar is declared after the dot and lies above it: the row they share
     // belongs to the bar.
     ui->Shape2->raise();
+    // A keyboard user can check and open the settings too (keyPressEvent).
+    setFocusPolicy(Qt::StrongFocus);
     connect(ui->Shape1, &Gui::Shape::mouseDown, this, Gui::Guard(this, &TSjekkForm::Shape1MouseDown));
     connect(ui->Shape2, &Gui::Shape::mouseDown, this, Gui::Guard(this, &TSjekkForm::Shape2MouseDown));
     ShowStatus(ui->Statuslabel->text());
@@ -45,8 +48,12 @@ TSjekkForm::~TSjekkForm() = default;
 void TSjekkForm::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
-        Gui::Guarded([this] { FormShow(); });
+    if (event->spontaneous())
+        return;
+    // Started from a menu or a terminal, the window has the keyboard at once.
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+    Gui::Guarded([this] { FormShow(); });
 }
 
 void TSjekkForm::closeEvent(QCloseEvent *event)
@@ -55,6 +62,31 @@ void TSjekkForm::closeEvent(QCloseEvent *event)
     // Closing the main window ends the program, whatever other window is up.
     if (event->isAccepted())
         Gui::Quit();
+}
+
+void TSjekkForm::keyPressEvent(QKeyEvent *event)
+{
+    // A key held down starts one check, not one for every repeat; a key
+    // with Ctrl, Alt or Meta belongs to someone else's shortcut.
+    const Qt::KeyboardModifiers held = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (event->isAutoRepeat() || held != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        Gui::Guarded([this] { Shape1MouseDown(); });
+        break;
+    case Qt::Key_F2:
+        Gui::Guarded([this] { Shape2MouseDown(); });
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 void TSjekkForm::Shape1MouseDown()
@@ -128,6 +160,7 @@ void TSjekkForm::Setup1Click()
         return;
     }
     window->exec();
+    Gui::GiveKeyboardBack(this);
     LoadPopSettings();
 }
 

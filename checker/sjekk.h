@@ -41,6 +41,9 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    // For the keyboard: Return or Space does what a press on the dot does,
+    // F2 what a press on the bar does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     // The room a grown status line keeps to the window's right and bottom edge.

@@ -1,7 +1,8 @@
 #pragma once
 
 // The operating system's side of the ICMP echo client: name resolution, the
-// two kinds of ICMP socket and the syntax of the system's ping program. One
+// two echoes the system may send for this process itself, and the syntax of
+// the system's ping program. One
 // file per system implements it (icmp_posix.cpp, icmp_win.cpp); CMake picks
 // the one that is built. Resolve is shared (icmp_lookup.cpp) but for the
 // wait for a name, which each system's file supplies (icmp_lookup.h).
@@ -38,18 +39,23 @@ struct Echo
     int timeoutMs = 0;
 };
 
-// What a try through one kind of socket came to.
+// What a try through one way came to.
 struct Outcome
 {
-    bool usable = false; // false: the system refused this kind of socket to this process
+    bool usable = false; // false: the system refused this way to this process
     int bytes = 0;       // size of the ICMP echo reply (header and data); 0 = no reply in time
-    QString reason;      // why the socket could not be used
+    QString reason;      // why the way could not be used
 };
 
-// Errors after the socket is open (sending fails, the network is down) are
-// thrown as IcmpError: trying another kind of socket would not help.
-Outcome EchoDatagram(const Target &target, const Echo &echo);
-Outcome EchoRaw(const Target &target, const Echo &echo);
+// An echo that needs no special rights where the system allows it: the
+// datagram ICMP socket on Linux (net.ipv4.ping_group_range), the IP Helper
+// API on Windows.
+Outcome EchoUnprivileged(const Target &target, const Echo &echo);
+// An echo that needs the right to send any ICMP message: a raw ICMP socket
+// (root or cap_net_raw); refused where the system offers none.
+Outcome EchoPrivileged(const Target &target, const Echo &echo);
+// For both: errors once the way is open (sending fails, the network is
+// down) are thrown as IcmpError, as trying another way would not help.
 
 // The argument list for the system's ping program: one request to the
 // already resolved address, never read as an option.

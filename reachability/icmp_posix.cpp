@@ -179,8 +179,8 @@ quint16 readBig16(const unsigned char *p)
 
 void writeBig16(unsigned char *p, quint16 v)
 {
-    p[0] = (unsigned char)(v >> 8);
-    p[1] = (unsigned char)(v & 0xff);
+    p[0] = uchar(v >> 8);
+    p[1] = uchar(v & 0xff);
 }
 
 // The Internet checksum (RFC 1071).
@@ -200,11 +200,11 @@ QByteArray echoRequest(Family family, const Echo &echo)
 {
     QByteArray packet(8 + echo.dataSize, '\0');
     auto *p = reinterpret_cast<unsigned char *>(packet.data());
-    p[0] = family == Family::V4 ? (unsigned char)ICMP_ECHO : (unsigned char)ICMP6_ECHO_REQUEST;
+    p[0] = family == Family::V4 ? uchar(ICMP_ECHO) : uchar(ICMP6_ECHO_REQUEST);
     writeBig16(p + 4, echo.identifier);
     writeBig16(p + 6, echo.sequence);
     for (int i = 0; i < echo.dataSize; ++i)
-        p[8 + i] = (unsigned char)i;
+        p[8 + i] = uchar(i);
     // The kernel fills in the ICMPv6 checksum, and that of datagram sockets.
     if (family == Family::V4)
         writeBig16(p + 2, checksum(p, packet.size()));
@@ -266,7 +266,7 @@ int replySize(const unsigned char *buffer, size_t length, bool raw, const sockad
     // loopback, errors, other programs' pings. Only the echo reply to this
     // request counts. Datagram sockets get replies to their own identifier
     // only, which the kernel chose.
-    const unsigned char replyType = v4 ? (unsigned char)ICMP_ECHOREPLY : (unsigned char)ICMP6_ECHO_REPLY;
+    const unsigned char replyType = v4 ? uchar(ICMP_ECHOREPLY) : uchar(ICMP6_ECHO_REPLY);
     if (icmp[0] != replyType || icmp[1] != 0)
         return 0;
     if (raw && readBig16(icmp + 4) != echo.identifier)
@@ -338,12 +338,12 @@ LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeou
                                                      : QString::fromLocal8Bit(gai_strerror(status)));
 }
 
-Outcome EchoDatagram(const Target &target, const Echo &echo)
+Outcome EchoUnprivileged(const Target &target, const Echo &echo)
 {
     return echoThrough(SOCK_DGRAM, target, echo);
 }
 
-Outcome EchoRaw(const Target &target, const Echo &echo)
+Outcome EchoPrivileged(const Target &target, const Echo &echo)
 {
     return echoThrough(SOCK_RAW, target, echo);
 }

@@ -1,7 +1,7 @@
 // ICMP echo on Windows. Names are looked up with GetAddrInfoExW, which can
 // be given a deadline (the rest of the lookup is icmp_lookup.cpp's). The IP
-// Helper API sends echo requests without special rights, so it stands in for
-// the datagram socket; raw sockets are not used here. The system's ping.exe
+// Helper API sends echo requests without special rights: it is the
+// unprivileged echo; raw sockets are not used here. The system's ping.exe
 // remains the last resort.
 
 #include "icmp_platform.h"
@@ -165,7 +165,7 @@ DWORD sendEcho(HANDLE icmp, const Target &target, const Echo &echo, std::vector<
 {
     std::vector<unsigned char> data(size_t(echo.dataSize));
     for (size_t i = 0; i < data.size(); ++i)
-        data[i] = (unsigned char)i;
+        data[i] = uchar(i);
     // Room for the reply, its data, an ICMP error and the status block the
     // API keeps at the end (IO_STATUS_BLOCK, two pointers wide).
     reply.assign(sizeof(ICMP_ECHO_REPLY) + sizeof(Icmp6EchoReply) + data.size() + 8 + 2 * sizeof(void *) + 64, 0);
@@ -230,7 +230,7 @@ LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeou
     return LookupAnswer::failed(systemReason(DWORD(status)));
 }
 
-Outcome EchoDatagram(const Target &target, const Echo &echo)
+Outcome EchoUnprivileged(const Target &target, const Echo &echo)
 {
     const IcmpHandle icmp(target.family == Family::V4 ? IcmpCreateFile() : Icmp6CreateFile());
     if (icmp.handle == INVALID_HANDLE_VALUE) {
@@ -251,7 +251,7 @@ Outcome EchoDatagram(const Target &target, const Echo &echo)
     throw IcmpError(QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, systemReason(error)));
 }
 
-Outcome EchoRaw(const Target &, const Echo &)
+Outcome EchoPrivileged(const Target &, const Echo &)
 {
     Outcome refused;
     refused.reason = QStringLiteral("brukes ikke på dette systemet");

@@ -74,6 +74,45 @@ QString checkedHostName(const QString &host)
     return checked.lookupForm();
 }
 
+// What the echo of any way is given.
+struct EchoCall
+{
+    const IcmpPlatform::Target &target;
+    const IcmpPlatform::Echo &echo;
+    const QString &pingProgram;
+};
+
+// The ways to send an echo, in the order they are tried: each names its
+// echo, so a way cannot be tried through another's.
+struct Way
+{
+    IcmpClient::Method method;
+    const char *name; // UTF-8, as the messages show it
+    IcmpPlatform::Outcome (*echo)(const EchoCall &call);
+};
+
+constexpr Way Ways[] = {
+    {IcmpClient::Datagram, "datagram-ICMP-socket",
+     [](const EchoCall &call) { return IcmpPlatform::EchoUnprivileged(call.target, call.echo); }},
+    {IcmpClient::Raw, "rå ICMP-socket",
+     [](const EchoCall &call) { return IcmpPlatform::EchoPrivileged(call.target, call.echo); }},
+    {IcmpClient::Program, "ping-program",
+     [](const EchoCall &call) { return echoWithProgram(call.pingProgram, call.target, call.echo); }},
+};
+
+// Every method has its row, and only one.
+constexpr bool everyMethodOnce()
+{
+    IcmpClient::Methods::Int seen = 0;
+    for (const Way &way : Ways) {
+        if (seen & way.method)
+            return false;
+        seen |= way.method;
+    }
+    return seen == IcmpClient::AllMethods.toInt();
+}
+static_assert(everyMethodOnce(), "each IcmpClient::Method needs exactly one row in Ways");
+
 } // namespace
 
 IcmpClient::IcmpClient()
@@ -100,42 +139,21 @@ int IcmpClient::Ping()
     echo.dataSize = DefaultDataSize;
     echo.timeoutMs = int(qMax<qint64>(1, timeoutMs - clock.elapsed()));
 
-    struct Tier
-    {
-        Method method;
-        QString name;
-    };
-    const Tier tiers[] = {
-        {Datagram, QStringLiteral("datagram-ICMP-socket")},
-        {Raw, QStringLiteral("rå ICMP-socket")},
-        {Program, QStringLiteral("ping-program")},
-    };
-
     // Each way the system refuses, so the final error can say why.
     QStringList refusals;
-    for (const Tier &tier : tiers) {
-        if (!m_methods.testFlag(tier.method)) {
-            refusals << QStringLiteral("%1: ikke valgt").arg(tier.name);
+    for (const Way &way : Ways) {
+        const QString name = QString::fromUtf8(way.name);
+        if (!m_methods.testFlag(way.method)) {
+            refusals << QStringLiteral("%1: ikke valgt").arg(name);
             continue;
         }
-        IcmpPlatform::Outcome outcome;
-        switch (tier.method) {
-        case Datagram:
-            outcome = IcmpPlatform::EchoDatagram(target, echo);
-            break;
-        case Raw:
-            outcome = IcmpPlatform::EchoRaw(target, echo);
-            break;
-        default:
-            outcome = echoWithProgram(m_pingProgram, target, echo);
-            break;
-        }
+        const IcmpPlatform::Outcome outcome = way.echo({target, echo, m_pingProgram});
         if (outcome.usable) {
-            m_lastMethod = tier.method;
+            m_lastMethod = way.method;
             m_bytesReceived = outcome.bytes;
             return m_bytesReceived;
         }
-        refusals << QStringLiteral("%1: %2").arg(tier.name, outcome.reason);
+        refusals << QStringLiteral("%1: %2").arg(name, outcome.reason);
     }
     throw IcmpError(
         QStringLiteral("Kan ikke sende ping til %1: %2").arg(target.numeric, refusals.join(QStringLiteral("; "))));

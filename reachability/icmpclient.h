@@ -2,8 +2,9 @@
 
 // A small ICMP echo client: one echo request to a host, blocking until the
 // reply or the time-out. Sending ICMP needs rights on most systems, so it
-// takes the first of three ways the system allows: a datagram ICMP socket,
-// a raw ICMP socket, the system's ping program.
+// takes the first of three ways the system allows: an echo that needs no
+// rights (a datagram ICMP socket on Linux, the IP Helper API on Windows), a
+// raw ICMP socket, the system's ping program.
 //
 // Written here rather than taken from liboping: that library opens raw
 // sockets only, which an ordinary account may not do, while the datagram
@@ -26,8 +27,8 @@ class IcmpClient
 public:
     enum Method {
         NoMethod = 0,
-        Datagram = 0x1, // SOCK_DGRAM ICMP socket: allowed by net.ipv4.ping_group_range
-        Raw = 0x2,      // SOCK_RAW ICMP socket: root or cap_net_raw
+        Datagram = 0x1, // needs no rights where the system allows it (IcmpPlatform::EchoUnprivileged)
+        Raw = 0x2,      // needs the right to send any ICMP message (IcmpPlatform::EchoPrivileged)
         Program = 0x4,  // the system's ping program, which carries its own rights
     };
     Q_DECLARE_FLAGS(Methods, Method)

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QScreen>
 #include <QStyle>
 #include <QThread>
@@ -20,8 +21,47 @@
 
 TIPTestForm *IPTestForm = nullptr;
 
+namespace {
+
+// Notes when the window system last asked a window to be drawn, or told it
+// that it has the keyboard, and whether the window was painted since.
+class ExposeWatch : public QObject
+{
+public:
+    ExposeWatch() { m_since.start(); }
+    qint64 quietFor() const { return m_since.elapsed(); }
+    bool paintedSince() const { return m_painted; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Expose:
+        case QEvent::FocusIn:
+        case QEvent::Move:
+        case QEvent::Resize:
+            m_since.restart();
+            m_painted = false;
+            break;
+        case QEvent::Paint:
+            m_painted = true;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    QElapsedTimer m_since;
+    bool m_painted = false;
+};
+
+} // namespace
+
 TIPTestForm::TIPTestForm(QWidget *parent)
-    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint)
+    // A dialog, so that it can be owned by the window it is opened from.
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
     , ui(new Ui::IPTestForm)
 {
     ui->setupUi(this);
@@ -40,43 +80,71 @@ void TIPTestForm::OkKnappClick()
 
 void TIPTestForm::showInFront()
 {
-    // The window belongs to no other window, so there is nothing to centre
-    // on but the screen.
-    const QScreen *screen = QGuiApplication::primaryScreen();
+    // The test is started from the modal settings window, which would block
+    // input to every other window, this one's OK button included. Owned by
+    // that window (its transient child, WM_TRANSIENT_FOR), this one takes
+    // input beside it, and a window manager keeps it in front of it.
+    QWidget *modal = QApplication::activeModalWidget();
+    QWidget *owner = modal && modal != this ? modal->window() : nullptr;
+    // A window left up from a test started elsewhere is taken down first:
+    // the window system learns of its new owner only when it is shown.
+    if (isVisible() && owner != m_owner) {
+        m_ownerChanging = true;
+        hide();
+        m_ownerChanging = false;
+    }
+    m_owner = owner;
+    Gui::SetOwner(this, m_owner);
+
+    // The window belongs to no window it could be centred on: it is centred
+    // on the screen of the window it was started from.
+    const QScreen *screen = m_owner ? m_owner->screen() : QGuiApplication::primaryScreen();
     if (screen)
         move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()).topLeft());
 
-    // The test is started from the modal settings window, which would block
-    // input to every other window, this one's OK button included. Tied to
-    // that window as a transient child, this one takes input beside it.
-    create();
-    QWindow *window = windowHandle();
-    if (window) {
-        QWidget *modal = QApplication::activeModalWidget();
-        QWindow *owner = modal && modal != this ? modal->window()->windowHandle() : nullptr;
-        if (window->transientParent() != owner)
-            window->setTransientParent(owner);
-    }
     show();
     // In front of the window it was started from, with the keyboard: keys
     // typed from now on are this window's, not that window's ping button's.
     raise();
     activateWindow();
+    waitUntilDrawn();
+}
 
-    // A window just shown is drawn only once the window system has mapped
-    // it; the ping that follows blocks the event loop, so wait here for
-    // that, taking no user input meanwhile. Bounded: a window system that
+void TIPTestForm::waitUntilDrawn()
+{
+    // The ping that follows blocks the event loop, and what the window
+    // system asks to have drawn meanwhile stays blank until it ends. So
+    // first let it settle: the window mapped (or raised, when it was up
+    // already) and given the keyboard by the window manager, and no request
+    // to draw a part of it for a moment. Each such request is answered as it
+    // comes, taking no user input meanwhile. Bounded: a window system that
     // never reports it only costs the text on screen, not the ping.
-    if (window && !window->isExposed()) {
-        QElapsedTimer waited;
-        waited.start();
-        for (;;) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            if (window->isExposed() || waited.elapsed() >= ExposeWaitMs)
-                break;
-            QThread::msleep(2);
-        }
+    QWindow *window = windowHandle();
+    if (!window)
+        return;
+    ExposeWatch watch;
+    window->installEventFilter(&watch);
+    installEventFilter(&watch);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const bool settled = window->isExposed() && QGuiApplication::focusWindow() == window && watch.paintedSince()
+                          && watch.quietFor() >= DrawQuietMs;
+        if (settled || waited.elapsed() >= ExposeWaitMs)
+            break;
+        QThread::msleep(2);
     }
+    window->removeEventFilter(&watch);
+    removeEventFilter(&watch);
+}
+
+void TIPTestForm::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    // The keyboard goes back to the window the test was started from.
+    if (!event->spontaneous() && !m_ownerChanging)
+        Gui::GiveKeyboardBack(m_owner);
 }
 
 void TIPTestForm::showResult(const QString &text)

@@ -3,6 +3,7 @@
 #include "icmpclient.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -37,14 +38,23 @@ public:
 
     IcmpClient Client;
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
-    // Longest wait for the window system to put a shown window on screen.
-    static constexpr int ExposeWaitMs = 500;
+    // Longest wait for the window system to put a shown window on screen,
+    // and how long it must have asked for nothing more to count as done.
+    static constexpr int ExposeWaitMs = 1000;
+    static constexpr int DrawQuietMs = 40;
 
     void showInFront();
+    void waitUntilDrawn();
     void showResult(const QString &text);
 
     std::unique_ptr<Ui::IPTestForm> ui;
+    // The window the test was started from, if any.
+    QPointer<QWidget> m_owner;
+    bool m_ownerChanging = false;
 
     friend CheckResult CheckHost(const QString &Host, bool ShowError);
 };

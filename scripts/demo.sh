@@ -50,16 +50,13 @@ for i in "${!messages[@]}"; do
     "$fixture" message "$work/server" "$user" "$work/message$i"
 done
 
-# The stored password: "z", each byte shifted up by its 1-based position
-# (mod 256), "2". Written byte by byte, never through a shell variable.
+# The stored password, scrambled by the program's own rule (built here, as
+# scripts/run.sh builds the program alone). Written byte by byte, never
+# through a shell variable.
+cmake --build "$build_dir" --target korvelin_scramble >/dev/null \
+    || die "cannot build korvelin_scramble in $build_dir (configure it again with cmake)"
 scramble() {
-    local i=1 byte
-    printf 'z'
-    for byte in $(printf '%s' "$1" | od -An -v -tu1); do
-        printf '%b' "\\x$(printf '%02x' $(((byte + i) % 256)))"
-        i=$((i + 1))
-    done
-    printf '2'
+    printf '%s' "$1" | "$build_dir/settings/korvelin_scramble"
 }
 
 # The program looks for ./KORVELIN.INI first; the per-user file beside it is

@@ -22,22 +22,7 @@ seconds=$2
 [[ " ${targets[*]} " == *" $target "* ]] || usage
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || usage
 
-scripts/install-deps.sh run
-missing=()
-for p in clang libclang-rt-14-dev; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  sudo=()
-  if [[ $(id -u) -ne 0 ]]; then
-    command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
-    sudo=(sudo)
-  fi
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -q
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh fuzz
 
 # Everything is instrumented for coverage, so that libFuzzer sees inside the
 # libraries; only the fuzz programs link libFuzzer's own main.

@@ -3,6 +3,8 @@
 #   install-deps.sh run    what building and running the program needs
 #   install-deps.sh demo   that, plus the throwaway POP3 server of the demo
 #   install-deps.sh test   that, plus the tools the test suite uses
+#   install-deps.sh fuzz   what run needs, plus clang and its libFuzzer runtime
+#                          (scripts/fuzz.sh)
 # Safe to run again: it installs nothing when everything is present.
 set -euo pipefail
 
@@ -27,6 +29,9 @@ test_packages=(
   # a window manager's close request (closerequests.sh)
   openbox wmctrl
   iproute2 iputils-ping procps util-linux
+  # real window managers for the desktop tests; xfwm4 takes its settings
+  # over a D-Bus session of its own
+  openbox xfwm4 dbus-bin weston xwayland wmctrl
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11
   desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland
@@ -37,12 +42,15 @@ test_packages=(
   # the layout of the C++ files and the shell scripts (scripts/check-style.sh)
   clang-format shellcheck
 )
+# scripts/fuzz.sh builds with clang and links libFuzzer.
+fuzz_packages=(clang libclang-rt-14-dev)
 
 case "${1:-run}" in
   run) wanted=("${build_packages[@]}") ;;
   demo) wanted=("${build_packages[@]}" "${demo_packages[@]}") ;;
   test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 [run|demo|test]" >&2; exit 2 ;;
+  fuzz) wanted=("${build_packages[@]}" "${fuzz_packages[@]}") ;;
+  *) echo "usage: $0 [run|demo|test|fuzz]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -83,7 +83,7 @@ IniFile IniFile::fromText(const QByteArray &text)
     return file;
 }
 
-QString IniFile::path() const
+QString IniFile::displayPath() const
 {
     return PlainText(m_path);
 }
@@ -96,8 +96,8 @@ void IniFile::parse(const QByteArray &data)
     m_sections.push_back(preamble);
     m_byteOrderMark = data.startsWith(ByteOrderMark);
 
-    // CR LF, LF and a lone CR each end a line (old editors write CR alone), so
-    // no line, and no value, ever holds a CR or LF. Each line keeps its own
+    // Every line ending (LineEndLength) ends a line, so no line, and no
+    // value, ever holds a line break. Each line keeps its own
     // ending for the rewrite; the file's ending, for lines made here, is the
     // kind most lines use. A CR just before a CR LF (an editor that turned
     // every LF into CR LF once too often) says nothing about the file's kind.
@@ -112,16 +112,16 @@ void IniFile::parse(const QByteArray &data)
     bool skipNextVote = false;
     while (at < data.size()) {
         qsizetype end = at;
-        while (end < data.size() && data.at(end) != '\r' && data.at(end) != '\n')
+        while (end < data.size() && !IsLineBreak(data.at(end)))
             ++end;
         if (end == data.size()) {
             parseLine(data.mid(at, end - at), QByteArray());
             break;
         }
-        const qsizetype endLength = data.at(end) == '\r' && end + 1 < data.size() && data.at(end + 1) == '\n' ? 2 : 1;
+        const qsizetype endLength = LineEndLength(data, end);
         const QByteArray lineEnd = data.mid(end, endLength);
         parseLine(data.mid(at, end - at), lineEnd);
-        const bool strayCr = lineEnd == "\r" && data.mid(end + 1, 2) == "\r\n";
+        const bool strayCr = lineEnd == "\r" && LineEndLength(data, end + 1) == 2;
         if (strayCr) {
             doubledCrLf = true;
             skipNextVote = true;
@@ -236,13 +236,13 @@ bool IniFile::readBool(const QByteArray &section, const QByteArray &key, bool de
 
 bool IniFile::canHold(const QByteArray &value)
 {
-    return !value.contains('\r') && !value.contains('\n');
+    return std::none_of(value.begin(), value.end(), IsLineBreak);
 }
 
 bool IniFile::canName(const QByteArray &name)
 {
     for (const char c : name)
-        if (c == '=' || c == ']' || c == '\r' || c == '\n')
+        if (c == '=' || c == ']' || IsLineBreak(c))
             return false;
     if (name.isEmpty())
         return true;
@@ -255,14 +255,14 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
     const QString nameRule = QStringLiteral("et navn kan ikke inneholde «=», «]» eller linjeskift, ikke begynne "
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
-        throw SettingsError(
-            QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3").arg(PlainText(section), path(), nameRule));
+        throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
+                                .arg(PlainText(section), displayPath(), nameRule));
     if (!canName(key))
         throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
-                                .arg(PlainText(key), PlainText(section), path(), nameRule));
+                                .arg(PlainText(key), PlainText(section), displayPath(), nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(PlainText(key), PlainText(section), path()));
+                                .arg(PlainText(key), PlainText(section), displayPath()));
     if (Line *l = find(section, key)) {
         if (l->value != value) {
             l->value = value;
@@ -339,6 +339,13 @@ void IniFile::flush()
         return;
     FileIo::writeFile(m_path, serialize(), m_owner, m_ownerOnly);
     m_changed = false;
+}
+
+qsizetype LineEndLength(const QByteArray &bytes, qsizetype at)
+{
+    if (at >= bytes.size() || !IsLineBreak(bytes.at(at)))
+        return 0;
+    return bytes.at(at) == '\r' && at + 1 < bytes.size() && bytes.at(at + 1) == '\n' ? 2 : 1;
 }
 
 qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at)

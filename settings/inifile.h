@@ -17,7 +17,8 @@ namespace Felles {
 // the INI libraries on Debian drop or split values containing NUL or CR.
 //
 // Names match without regard to ASCII letter case. Values are bytes; the file
-// is never decoded. CR LF, LF and a lone CR all end a line. A rewrite keeps
+// is never decoded. CR LF, LF and a lone CR all end a line (IsLineBreak,
+// LineEndLength). A rewrite keeps
 // every line it did not change as it was read, its line ending included, and
 // the UTF-8 byte-order mark when there was one; new lines (and a last line
 // that had none) get the file's own line ending: the one most of its lines
@@ -40,10 +41,10 @@ public:
     // removed, and flush() refuses to write.
     static IniFile fromText(const QByteArray &text);
 
-    // The path as given.
+    // The path as given: the system's bytes, for opening the file.
     QByteArray nativePath() const { return m_path; }
-    // The path as a message shows it (PlainText).
-    QString path() const;
+    // The path as a message shows it (PlainText); never for opening a file.
+    QString displayPath() const;
     FileIo::Owner owner() const { return m_owner; }
 
     QByteArray readString(const QByteArray &section, const QByteArray &key,
@@ -61,11 +62,12 @@ public:
     void writeInteger(const QByteArray &section, const QByteArray &key, qint64 value);
     void writeBool(const QByteArray &section, const QByteArray &key, bool value);
 
-    // A value with CR or LF would split its line: such values are refused.
+    // A value with a line break (IsLineBreak) would split its line: such
+    // values are refused.
     static bool canHold(const QByteArray &value);
     // A section or key name must read back as the same name from its line:
-    // no '=', ']', CR or LF in it, no ';', '#' or '[' first, no blank first
-    // or last.
+    // no '=', ']' or line break (IsLineBreak) in it, no ';', '#' or '['
+    // first, no blank first or last.
     static bool canName(const QByteArray &name);
 
     struct Entry
@@ -131,6 +133,19 @@ private:
     bool m_ownerOnly = false;
     bool m_changed = false; // a value differs from what was read or flushed
 };
+
+// The one rule for what ends a line of a settings file, behind the reader,
+// the choice of the file's own line ending and what a name or a value may
+// hold: CR LF, LF, and a lone CR (old editors write CR alone).
+//
+// True for CR and LF, the bytes a line ending is made of.
+constexpr bool IsLineBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+// The length of the line ending that starts at bytes[at]: 2 for CR LF, 1 for
+// a lone CR or LF, 0 when none starts there (at the end of bytes included).
+qsizetype LineEndLength(const QByteArray &bytes, qsizetype at);
 
 // Bytes from a file or the system as a message may show them: read with the
 // locale's encoding, with every byte it cannot read and every control or

@@ -151,6 +151,17 @@ QIcon okGlyph(QWidget *button)
     return glyph;
 }
 
+// The settings window's kind. Windows draws a tool window with the small
+// title bar the window is laid out for. On X11 a tool window is only a
+// "utility" window, which a window manager may treat as a pop-up that never
+// gets the keyboard (weston does): there it is a dialog, with the same title
+// bar and close control.
+#ifdef Q_OS_WIN
+constexpr Qt::WindowType SettingsWindowKind = Qt::Tool;
+#else
+constexpr Qt::WindowType SettingsWindowKind = Qt::Dialog;
+#endif
+
 } // namespace
 
 TfmSetup::TfmSetup(QWidget *parent)
@@ -159,7 +170,7 @@ TfmSetup::TfmSetup(QWidget *parent)
 }
 
 TfmSetup::TfmSetup(QWidget *parent, Widgets widgets)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, SettingsWindowKind | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , ui(new Ui::fmSetup)
 {
     if (widgets == BuildWidgets)
@@ -216,6 +227,11 @@ TfmSetup::~TfmSetup() = default;
 
 void TfmSetup::showEvent(QShowEvent *event)
 {
+    if (!event->spontaneous()) {
+        // A modal tool window of the window it was opened from: a window
+        // manager keeps it in front of that window.
+        Gui::SetOwner(this, QApplication::activeWindow());
+    }
     QDialog::showEvent(event);
     if (!event->spontaneous())
         Gui::Guarded([this] { FormShow(); });

@@ -5,12 +5,17 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCursor>
+#include <QIcon>
+#include <QList>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
 namespace Gui {
 
@@ -23,6 +28,10 @@ ErrorHandler &errorHandler()
 }
 
 bool quitRequested = false;
+
+// The default error report's box, kept between reports; it belongs to the
+// window it was last shown in front of, or to the application object.
+QPointer<QMessageBox> sharedBox;
 
 // Input that would start something: a press of any mouse button, a key
 // stroke, a shortcut. Releases pass, so that a button pressed before the
@@ -97,6 +106,67 @@ void wakeForHeldBackInput()
         dispatcher->wakeUp();
 }
 
+// Moves a window that would lie partly outside its screen, the least
+// distance, to lie inside it; one larger than the screen gets its top left
+// corner (its title bar) on the screen. Where it fits it stays where it was
+// placed.
+void keepOnScreen(QWidget *window)
+{
+    const QRect frame = window->frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const auto shift = [](int start, int length, int areaStart, int areaLength) {
+        if (length > areaLength || start < areaStart)
+            return areaStart - start;
+        if (start + length > areaStart + areaLength)
+            return areaStart + areaLength - (start + length);
+        return 0;
+    };
+    const QPoint by(shift(frame.x(), frame.width(), area.x(), area.width()),
+                    shift(frame.y(), frame.height(), area.y(), area.height()));
+    if (!by.isNull())
+        window->move(window->pos() + by);
+}
+
+// Keeps every window that opens inside its screen: once when it is shown,
+// and once more when the window manager has put its frame around it (the
+// frame's size is known only then).
+class ScreenKeeper : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::Show && type != QEvent::Move && type != QEvent::Hide)
+            return false;
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (!window || !window->isWindow() || window->windowType() == Qt::Popup || window->windowType() == Qt::ToolTip
+            || window->windowType() == Qt::Desktop)
+            return false;
+        if (type == QEvent::Hide) {
+            m_framing.removeAll(window);
+        } else if (type == QEvent::Show) {
+            keepOnScreen(window);
+            m_framing.removeAll(window);
+            m_framing.append(window);
+        } else if (event->spontaneous() && m_framing.removeAll(window) > 0) {
+            keepOnScreen(window);
+        }
+        return false;
+    }
+
+private:
+    // Shown, and not yet placed by the window system.
+    QList<QPointer<QWidget>> m_framing;
+};
+
 QString applicationTitle()
 {
     const QString name = QGuiApplication::applicationDisplayName();
@@ -109,11 +179,19 @@ Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
     quitRequested = false;
+    // Every window carries the program's icon, for task bars and window lists.
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/korvelin/windowicon/%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    // Every window that opens lies inside its screen.
+    installEventFilter(new ScreenKeeper(this));
 }
 
 Application::~Application()
 {
     m_closeRequests.reset();
+    delete sharedBox.data();
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
         delete it->data();
 }
@@ -170,13 +248,47 @@ void ReportError(const QString &text)
         errorHandler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok,
-                    QApplication::activeWindow());
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    // One box serves every report in front of the same window: a box made
+    // and destroyed for each report leaves the program's memory a little
+    // larger every time (its icons and buttons, freed in an order the heap
+    // cannot give back). A report while the box is up gets a box of its own.
+    std::unique_ptr<QMessageBox> own;
+    QMessageBox *box = sharedBox;
+    if (box && box->isVisible()) {
+        own = std::make_unique<QMessageBox>(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok,
+                                            owner);
+        box = own.get();
+    } else {
+        if (box && box->parentWidget() != owner)
+            delete box;
+        if (!sharedBox)
+            sharedBox = new QMessageBox(QMessageBox::Critical, applicationTitle(), QString(), QMessageBox::Ok, owner);
+        box = sharedBox;
+    }
     // The text often quotes a server, a file or the system: never markup,
     // never a link to follow.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(text);
-    box.exec();
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->exec();
+    // Without a window manager nobody else gives the keyboard back to the
+    // window the box stood in front of.
+    GiveKeyboardBack(owner);
+}
+
+void SetOwner(QWidget *window, QWidget *owner)
+{
+    (void)window->winId(); // the window system's window, created if need be
+    QWindow *handle = window->windowHandle();
+    QWindow *ownerHandle = owner && owner != window ? owner->window()->windowHandle() : nullptr;
+    if (handle && handle->transientParent() != ownerHandle)
+        handle->setTransientParent(ownerHandle);
+}
+
+void GiveKeyboardBack(QWidget *window)
+{
+    if (window && window->isVisible() && !window->isActiveWindow())
+        window->activateWindow();
 }
 
 QString ErrorText(const std::exception_ptr &error)
@@ -251,6 +363,9 @@ void RepaintNow(QWidget *window)
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     wakeForHeldBackInput();
     window->repaint();
+    // Painted is not yet on screen: wait until the window system has drawn
+    // what was sent to it.
+    QGuiApplication::sync();
 }
 
 } // namespace Gui

@@ -132,6 +132,16 @@ bool RunBlocking(F &&handler)
     return true;
 }
 
+// Makes window a transient child of owner (none: of nobody) for the window
+// system, so that a window manager keeps it in front of owner and a modal
+// owner does not block its input. Takes effect when window is next shown.
+void SetOwner(QWidget *window, QWidget *owner);
+
+// Gives the keyboard to window again once a window that stood in front of
+// it has closed, if it is still up. A window manager does that by itself;
+// without one the keyboard would go nowhere.
+void GiveKeyboardBack(QWidget *window);
+
 // The screen cursor for the whole application.
 void SetBusyCursor();
 void SetDefaultCursor();

@@ -118,7 +118,7 @@ void TestHandlerErrors::reportedWhereTheyArise()
     QCOMPARE(fx->reports.size(), 1);
     QVERIFY2(fx->reports[0].contains(reported), qPrintable(fx->reports[0]));
     // The handler's bracket is closed however it failed.
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
 }
 

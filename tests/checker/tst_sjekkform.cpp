@@ -183,7 +183,7 @@ void TestSjekkForm::showLoadsPopSettings()
     QCOMPARE(form.pop3.userName(), QByteArray("kari"));
     QCOMPARE(form.pop3.password(), QByteArray("abc"));
     // The bracket is closed: the shared file is the open one again.
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
 }
 

@@ -81,14 +81,14 @@ public:
         unsigned char *p = m_packet;
         std::memset(p, 0, sizeof m_packet);
         p[0] = v6 ? 129 : 0; // echo reply
-        p[4] = (unsigned char)(identifier >> 8);
-        p[5] = (unsigned char)identifier;
-        p[6] = (unsigned char)(sequence >> 8);
-        p[7] = (unsigned char)sequence;
+        p[4] = uchar(identifier >> 8);
+        p[5] = uchar(identifier);
+        p[6] = uchar(sequence >> 8);
+        p[7] = uchar(sequence);
         if (!v6) { // the kernel sums ICMPv6 itself
             const quint16 sum = internetChecksum(p, sizeof m_packet);
-            p[2] = (unsigned char)(sum >> 8);
-            p[3] = (unsigned char)sum;
+            p[2] = uchar(sum >> 8);
+            p[3] = uchar(sum);
         }
         if (m_fd >= 0)
             m_thread = std::thread([this] { send(); });
@@ -187,6 +187,9 @@ void TestIcmpClient::eachWayWorksAlone()
 
     IcmpClient client;
     client.setMethods(method);
+    // A socket way that ran the ping program instead would fail here.
+    if (method != IcmpClient::Program)
+        client.setPingProgram(QStringLiteral("/nonexistent/ping"));
     client.setHost(host);
     QCOMPARE(client.Ping(), EchoReplySize);
     QCOMPARE(client.bytesReceived(), EchoReplySize);

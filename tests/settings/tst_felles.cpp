@@ -221,7 +221,7 @@ void TestFelles::initialState()
     StoreFixture store;
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
     QVERIFY(Felles::UserNameCache.isEmpty());
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
 }
 
 void TestFelles::readersCutAndConvert()
@@ -249,11 +249,11 @@ void TestFelles::userFileIsCreatedWhenTheBracketCloses()
     const QString user = store.file("KARI.INI");
     Felles::UseUserSettings();
     QVERIFY(!QFileInfo::exists(user));
-    QCOMPARE(Felles::SettingsFile->path(), user);
+    QCOMPARE(Felles::SettingsFile->nativePath(), QFile::encodeName(user));
     Felles::UseSharedSettings();
     QVERIFY(QFileInfo::exists(user));
     QCOMPARE(QFileInfo(user).permissions() & OwnerGroupOther, OwnerReadWrite);
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
 }
 
 void TestFelles::everySwitchFlushesTheFileItLeaves()
@@ -328,7 +328,7 @@ void TestFelles::failedFlushKeepsTheFileOpen()
     QFile::setPermissions(store.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(readAll(user), original);
     // The file being left stays the open one, with what was written to it.
-    QCOMPARE(Felles::SettingsFile->path(), user);
+    QCOMPARE(Felles::SettingsFile->nativePath(), QFile::encodeName(user));
     QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("new.example.net"));
 }
 
@@ -360,7 +360,7 @@ void TestFelles::userSettingsBracket()
     try {
         Felles::UserSettingsBracket bracket;
         // The per-user file is open, under the section the caller had.
-        QCOMPARE(Felles::SettingsFile->path(), user);
+        QCOMPARE(Felles::SettingsFile->nativePath(), QFile::encodeName(user));
         QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
         Felles::CurrentSection = "Pop3";
         Felles::WriteSetting("ServerName", "new.example.net");
@@ -380,7 +380,7 @@ void TestFelles::userSettingsBracket()
     // However the bracket ended, the caller's section is back.
     QCOMPARE(Felles::CurrentSection, QByteArray("Mine"));
     if (!userFileStaysOpen) {
-        QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+        QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
         // The shared file was flushed before the per-user file was opened,
         // whether that open worked or not.
         QVERIFY(store.readFile("KORVELIN.INI").contains("etc_folder="));
@@ -390,7 +390,7 @@ void TestFelles::userSettingsBracket()
     }
     // Without the switch back, the per-user file stays open with what was
     // written to it, and the disk keeps what it had.
-    QCOMPARE(Felles::SettingsFile->path(), user);
+    QCOMPARE(Felles::SettingsFile->nativePath(), QFile::encodeName(user));
     QCOMPARE(Felles::SettingsFile->readString("Pop3", "ServerName"), QByteArray("new.example.net"));
     QCOMPARE(readAll(user), original);
 }
@@ -415,7 +415,7 @@ void TestFelles::userNamesThatLeaveTheFolderAreRefused()
     StoreFixture store(name);
     QVERIFY_THROWS_EXCEPTION(Felles::SettingsError, Felles::UseUserSettings());
     // Nothing was flushed or switched.
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     QCOMPARE(readAll(store.file("KORVELIN.INI")), QByteArray());
 }
 

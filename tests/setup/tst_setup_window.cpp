@@ -176,7 +176,7 @@ void TestSetupWindow::startupWindowReadsWhenCreated()
     QCOMPARE(fmSetup.data(), w);
     QVERIFY(w->loaded());
     QVERIFY(fx->reports.isEmpty());
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
 
     // Should it ever be shown, it shows what the file held when it was made.
     writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"annen.fjellbygd.no"});
@@ -231,7 +231,11 @@ void TestSetupWindow::controls()
     }
 
     QCOMPARE(w->windowTitle(), QStringLiteral("Epost oppsett"));
+#ifdef Q_OS_WIN
     QCOMPARE(w->windowType(), Qt::Tool);
+#else
+    QCOMPARE(w->windowType(), Qt::Dialog); // an X11 tool window may never get the keyboard
+#endif
     QVERIFY(w->windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(w->minimumSize(), QSize(426, 277));
     QCOMPARE(w->maximumSize(), QSize(426, 277));
@@ -314,7 +318,7 @@ void TestSetupWindow::defaults()
     QCOMPARE(field<QLineEdit>(w, "Email")->text(), email);
     QVERIFY(fx->files().contains(userFile));
     // Loading closed its bracket: the shared file is open again.
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
     QVERIFY(fx->reports.isEmpty());
 }
@@ -467,7 +471,7 @@ void TestSetupWindow::roundTrip()
     QVERIFY(!w->isVisible());
     QCOMPARE(w->result(), int(QDialog::Accepted));
     QCOMPARE(Felles::CurrentSection, QByteArray("STANDARD"));
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
 
     // On disk: texts as typed, the POP3 password scrambled, the SMTP one in clear.
     for (const Entry &e : Felles::Schema::Saved) {
@@ -813,7 +817,7 @@ void TestSetupWindow::refusesLineBreaks()
     QVERIFY(fx->reports[0].contains(QLatin1String("linjeskift")));
     QCOMPARE(fx->readFile("KARI.INI"), before);
     QCOMPARE(fx->readFile("KORVELIN.INI"), sharedBefore);
-    QCOMPARE(Felles::SettingsFile->path(), QFile::decodeName(Felles::SharedIniPath));
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
     // The window stays open on the field at fault, so it can be put right.
     QVERIFY(w->isVisible());
     QCOMPARE(field<QTabWidget>(w, "pcSetup")->currentIndex(), tab);
