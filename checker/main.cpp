@@ -140,7 +140,7 @@ int main(int argc, char **argv)
     }
 
     Gui::CreateForm<TSjekkForm>(SjekkForm);   // the main window
-    Gui::CreateForm<TfmSetup>(fmSetup);       // hidden, never shown; loads the per-user file
+    Gui::CreateForm<TfmSetupHidden>(fmSetup); // hidden, never shown; loads the per-user file
     Gui::CreateForm<TIPTestForm>(IPTestForm); // hidden until a ping
 
     return RunShutdownFlush(app.run(SjekkForm));

@@ -20,8 +20,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QImage>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QProxyStyle>
 #include <QShowEvent>
 #include <QStringDecoder>
 #include <QStyle>
@@ -97,6 +101,56 @@ void growToFit(QWidget *widget)
         widget->resize(wanted, widget->height());
 }
 
+// The platform's own caption of a standard OK button. Asked of a button box
+// inside the window, so it needs no font of its own, whose style is told not
+// to give its buttons icons: the glyph is looked up once, by okGlyph.
+class NoButtonIcons : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QString okCaption(QWidget *window)
+{
+    NoButtonIcons plain;
+    QDialogButtonBox box(window);
+    box.setStyle(&plain);
+    return box.addButton(QDialogButtonBox::Ok)->text();
+}
+
+// The style's standard OK glyph. Fusion without an icon theme of the
+// desktop's own finds no "dialog-ok" in the fallback theme and takes the
+// glyph Qt carries: taken straight away, without searching the theme's
+// folders first. Read as PNG by name, which spares asking every image
+// plugin what the files are; the largest size only where a screen can
+// use it (a button's glyph is 16 pixels, times the pixel ratio).
+QIcon okGlyph(QWidget *button)
+{
+    const QString theme = QIcon::themeName();
+    const bool noDesktopTheme = theme.isEmpty() || theme == QLatin1String("hicolor");
+    if (!noDesktopTheme || button->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
+        return button->style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, button);
+    QIcon glyph;
+    for (const int size : {16, 32, 128}) {
+        if (size > 32 && qApp->devicePixelRatio() <= 2)
+            break;
+        QImageReader reader(
+            QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-ok-%1.png").arg(size), "png");
+        QImage image;
+        if (reader.read(&image))
+            glyph.addPixmap(QPixmap::fromImage(image));
+    }
+    if (glyph.isNull())
+        return button->style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, button);
+    return glyph;
+}
+
 // The settings window's kind. Windows draws a tool window with the small
 // title bar the window is laid out for. On X11 a tool window is only a
 // "utility" window, which a window manager may treat as a pop-up that never
@@ -111,23 +165,45 @@ constexpr Qt::WindowType SettingsWindowKind = Qt::Dialog;
 } // namespace
 
 TfmSetup::TfmSetup(QWidget *parent)
+    : TfmSetup(parent, BuildWidgets)
+{
+}
+
+TfmSetup::TfmSetup(QWidget *parent, Widgets widgets)
     : QDialog(parent, SettingsWindowKind | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , ui(new Ui::fmSetup)
 {
+    if (widgets == BuildWidgets)
+        buildWidgets();
+}
+
+void TfmSetup::setVisible(bool visible)
+{
+    if (visible)
+        buildWidgets();
+    QDialog::setVisible(visible);
+}
+
+void TfmSetup::buildWidgets()
+{
+    if (m_built)
+        return;
+    m_built = true;
+    // The font first: the controls take it as they are made, instead of
+    // each being told afterwards.
+    setFont(Gui::WindowFont());
     ui->setupUi(this);
     // uic keeps only the size of a top-level form, not its place on screen:
     // the form gives that as the property screenPosition.
     move(property("screenPosition").toPoint());
 
-    setFont(Gui::WindowFont());
     // The POP3 password shows a "*" for every character, whatever the
     // style's own mask.
     ui->Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
 
     // The standard OK button: the platform's own OK caption and the OK glyph.
-    const QDialogButtonBox standard(QDialogButtonBox::Ok);
-    ui->BitBtn1->setText(standard.button(QDialogButtonBox::Ok)->text());
-    ui->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, ui->BitBtn1));
+    ui->BitBtn1->setText(okCaption(this));
+    ui->BitBtn1->setIcon(okGlyph(ui->BitBtn1));
 
     for (QLabel *label : findChildren<QLabel *>())
         growToFit(label);
@@ -143,6 +219,8 @@ TfmSetup::TfmSetup(QWidget *parent)
     // Only the user's choice runs the handler; an index set by program does not.
     connect(ui->cboAuthType, &QComboBox::activated, this, Gui::Guard(this, &TfmSetup::cboAuthTypeChange));
     ui->tsSmtp->installEventFilter(this);
+    if (m_loaded)
+        applyLoadedValues();
 }
 
 TfmSetup::~TfmSetup() = default;
@@ -201,71 +279,104 @@ QByteArray TfmSetup::fieldBytes(const QLineEdit *edit) const
     return edit->text().toLocal8Bit();
 }
 
-QByteArray TfmSetup::transferField(const Entry &e, Transfer direction)
+QByteArray TfmSetup::savedBytes(const Entry &e)
 {
-    // The one place that knows how each value form shows in its control and
-    // is kept in the file. Loading fills the control from the setting under
-    // CurrentSection and gives nothing back; saving gives the bytes the file
-    // is to keep (a mark as 1 or 0, an index as its decimal number, as the
-    // file's own writers put them), and refuses a value the file cannot hold.
+    // The bytes the file is to keep for a control (a mark as 1 or 0, an
+    // index as its decimal number, as the file's own writers put them);
+    // refuses a value the file cannot hold. readField and applyLoadedValues
+    // are the way in.
     using namespace Felles;
-    const bool load = direction == Transfer::Load;
     switch (e.form) {
     case Form::Text:
     case Form::Scrambled: {
         QLineEdit *edit = control<QLineEdit>(this, e.control);
         const bool scrambled = e.form == Form::Scrambled;
-        if (load) {
-            const QByteArray stored = ReadSetting(e.key);
-            setFieldBytes(edit, scrambled ? UnscramblePassword(stored) : stored);
-            return {};
-        }
         const QByteArray typed = fieldBytes(edit);
         const QByteArray stored = scrambled ? ScramblePassword(ShortText(typed)) : typed;
         if (!IniFile::canHold(stored))
             refuse(edit, scrambled);
         return stored;
     }
-    case Form::Boolean: {
-        QCheckBox *box = control<QCheckBox>(this, e.control);
-        if (load) {
-            box->setChecked(ReadSettingBool(e.key));
-            return {};
-        }
-        return QByteArray::number(box->isChecked() ? 1 : 0);
-    }
-    case Form::Integer: {
-        QComboBox *list = control<QComboBox>(this, e.control);
-        if (load) {
-            // A stored index the list does not offer selects nothing.
-            const int index = ReadSettingInt(e.key);
-            list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-            return {};
-        }
-        return QByteArray::number(list->currentIndex());
-    }
+    case Form::Boolean:
+        return QByteArray::number(control<QCheckBox>(this, e.control)->isChecked() ? 1 : 0);
+    case Form::Integer:
+        return QByteArray::number(control<QComboBox>(this, e.control)->currentIndex());
     }
     return {};
 }
 
+TfmSetup::FieldValue TfmSetup::readField(const Entry &e)
+{
+    using namespace Felles;
+    FieldValue value;
+    switch (e.form) {
+    case Form::Text:
+        value.bytes = ReadSetting(e.key);
+        break;
+    case Form::Scrambled:
+        value.bytes = UnscramblePassword(ReadSetting(e.key));
+        break;
+    case Form::Boolean:
+        value.number = ReadSettingBool(e.key);
+        break;
+    case Form::Integer:
+        value.number = ReadSettingInt(e.key);
+        break;
+    }
+    return value;
+}
+
 void TfmSetup::FormCreate()
 {
+    // Everything is read while the per-user file is open; a window whose
+    // controls are not built yet gets the values when they are.
     Felles::UserSettingsBracket bracket;
     m_loadedValues.clear();
+    m_readValues.clear();
     for (const Entry &e : Felles::Schema::Saved) {
         Felles::CurrentSection = e.section;
-        transferField(e, Transfer::Load);
+        m_readValues.push_back(readField(e));
         LoadedValue loaded;
         loaded.present = Felles::SettingsFile->hasKey(e.section, e.key);
         loaded.bytes = Felles::SettingsFile->readString(e.section, e.key);
-        if (e.form == Form::Boolean)
-            loaded.state = control<QCheckBox>(this, e.control)->isChecked();
-        else if (e.form == Form::Integer)
-            loaded.state = control<QComboBox>(this, e.control)->currentIndex();
         m_loadedValues.push_back(loaded);
     }
     m_loaded = true;
     bracket.close();
+    if (m_built)
+        applyLoadedValues();
+}
+
+void TfmSetup::applyLoadedValues()
+{
+    std::size_t i = 0;
+    for (const Entry &e : Felles::Schema::Saved) {
+        if (i >= m_readValues.size() || i >= m_loadedValues.size())
+            break;
+        const FieldValue &value = m_readValues[i];
+        LoadedValue &loaded = m_loadedValues[i];
+        switch (e.form) {
+        case Form::Text:
+        case Form::Scrambled:
+            setFieldBytes(control<QLineEdit>(this, e.control), value.bytes);
+            break;
+        case Form::Boolean: {
+            QCheckBox *box = control<QCheckBox>(this, e.control);
+            box->setChecked(value.number);
+            loaded.state = box->isChecked();
+            break;
+        }
+        case Form::Integer: {
+            // A stored index the list does not offer selects nothing.
+            QComboBox *list = control<QComboBox>(this, e.control);
+            list->setCurrentIndex(value.number >= 0 && value.number < list->count() ? value.number : -1);
+            loaded.state = list->currentIndex();
+            break;
+        }
+        }
+        ++i;
+    }
+    m_readValues.clear();
 }
 
 void TfmSetup::FormShow()
@@ -342,7 +453,7 @@ std::vector<TfmSetup::StoredValue> TfmSetup::valuesToSave()
     std::size_t i = 0;
     for (const Entry &e : Felles::Schema::Saved) {
         const bool changed = i >= m_loadedValues.size() || changedByUser(e, m_loadedValues[i]);
-        values.push_back({&e, transferField(e, Transfer::Save), changed});
+        values.push_back({&e, savedBytes(e), changed});
         ++i;
     }
     return values;

@@ -45,7 +45,14 @@ public:
     // and OK would save those over it.
     bool loaded() const { return m_loaded; }
 
+    void setVisible(bool visible) override;
+
 protected:
+    // A window that may never be shown can leave its controls unbuilt until
+    // it is: loading reads the file all the same and fills them then.
+    enum Widgets { BuildWidgets, WidgetsWhenShown };
+    TfmSetup(QWidget *parent, Widgets widgets);
+
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -66,11 +73,20 @@ private:
         QByteArray bytes;
         int state = 0;
     };
-    enum class Transfer { Load, Save };
+    // One setting as read from the open file: text bytes, or a mark or index.
+    struct FieldValue
+    {
+        QByteArray bytes;
+        int number = 0;
+    };
 
-    // One setting between the open file and its control: Load fills the
-    // control, Save gives the bytes to store.
-    QByteArray transferField(const Felles::Schema::Entry &e, Transfer direction);
+    void buildWidgets();
+    // Reads one setting under CurrentSection.
+    FieldValue readField(const Felles::Schema::Entry &e);
+    // Fills the controls with what FormCreate read.
+    void applyLoadedValues();
+    // The bytes to store for one setting's control.
+    QByteArray savedBytes(const Felles::Schema::Entry &e);
     // Whether the user changed the setting's field since the window filled
     // it (from the file, or with a default it proposed).
     bool changedByUser(const Felles::Schema::Entry &e, const LoadedValue &loaded) const;
@@ -89,7 +105,22 @@ private:
     QHash<const QLineEdit *, QByteArray> m_bytes;
     // One for each saved setting, in the order of Felles::Schema::Saved.
     std::vector<LoadedValue> m_loadedValues;
+    // What FormCreate read, until the controls are built and filled.
+    std::vector<FieldValue> m_readValues;
     bool m_loaded = false;
+    bool m_built = false;
+};
+
+// The settings window start-up creates and never shows: its loading reads
+// the per-user file at its place in the start-up, its controls are built
+// only if it is ever shown.
+class TfmSetupHidden : public TfmSetup
+{
+public:
+    TfmSetupHidden()
+        : TfmSetup(nullptr, WidgetsWhenShown)
+    {
+    }
 };
 
 extern QPointer<TfmSetup> fmSetup;

@@ -15,10 +15,12 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -99,6 +101,8 @@ private slots:
     void cleanup();
 
     void controls();
+    void okButtonIsTheStandardOne();
+    void startupWindowReadsWhenCreated();
     void defaults_data();
     void defaults();
     void reshownWindowKeepsFilledAddress();
@@ -146,6 +150,50 @@ void TestSetupWindow::cleanup()
     fx.reset(); // deletes every window
     SjekkForm = nullptr;
     IPTestForm = nullptr;
+}
+
+void TestSetupWindow::okButtonIsTheStandardOne()
+{
+    // The caption and the glyph the platform gives a standard OK button.
+    const QDialogButtonBox standard(QDialogButtonBox::Ok);
+    TfmSetup *w = openWindow();
+    QPushButton *ok = field<QPushButton>(w, "BitBtn1");
+    QCOMPARE(ok->text(), standard.button(QDialogButtonBox::Ok)->text());
+    const QIcon glyph = ok->style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, ok);
+    for (const qreal ratio : {1.0, 1.5, 2.0})
+        for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Active, QIcon::Disabled})
+            QCOMPARE(ok->icon().pixmap(ok->iconSize(), ratio, mode).toImage(),
+                     glyph.pixmap(ok->iconSize(), ratio, mode).toImage());
+}
+
+void TestSetupWindow::startupWindowReadsWhenCreated()
+{
+    writeUserFile(
+        fx->file("KARI.INI"),
+        {{"Pop3", "ServerName"}, {"Pop3", "ShowList"}, {"Smtp", "SMTPAuthenticationType"}, {"Email", "EmailName"}},
+        {"pop.fjellbygd.no", "1", "1", "Kari Nordmann"});
+    TfmSetup *w = Gui::CreateForm<TfmSetupHidden>(fmSetup);
+    QCOMPARE(fmSetup.data(), w);
+    QVERIFY(w->loaded());
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(Felles::SettingsFile->nativePath(), Felles::SharedIniPath);
+
+    // Should it ever be shown, it shows what the file held when it was made.
+    writeUserFile(fx->file("KARI.INI"), {{"Pop3", "ServerName"}}, {"annen.fjellbygd.no"});
+    w->show();
+    QCOMPARE(field<QLineEdit>(w, "POPServer")->text(), QStringLiteral("pop.fjellbygd.no"));
+    QVERIFY(field<QCheckBox>(w, "cListe")->isChecked());
+    QVERIFY(!field<QCheckBox>(w, "cNye")->isChecked());
+    QCOMPARE(field<QComboBox>(w, "cboAuthType")->currentIndex(), 1);
+    QCOMPARE(field<QLineEdit>(w, "eNavn")->text(), QStringLiteral("Kari Nordmann"));
+    QCOMPARE(field<QPushButton>(w, "BitBtn1")->text(),
+             QDialogButtonBox(QDialogButtonBox::Ok).button(QDialogButtonBox::Ok)->text());
+
+    // What the user did not touch keeps the newer value on disk.
+    pressOk(w);
+    QVERIFY(fx->reports.isEmpty());
+    QCOMPARE(fx->value("KARI.INI", "Pop3", "ServerName"), QByteArray("annen.fjellbygd.no"));
+    QCOMPARE(fx->value("KARI.INI", "Email", "EmailName"), QByteArray("Kari Nordmann"));
 }
 
 void TestSetupWindow::controls()
