@@ -31,6 +31,7 @@ public:
     ExposeWatch() { m_since.start(); }
     qint64 quietFor() const { return m_since.elapsed(); }
     bool paintedSince() const { return m_painted; }
+    void notePainted() { m_painted = true; }
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
@@ -129,6 +130,14 @@ void TIPTestForm::waitUntilDrawn()
     waited.start();
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        // Qt answers a request to draw from what was painted before, and a
+        // window given the keyboard is not painted again: no paint event
+        // need follow either. Paint the whole window now, so that it is on
+        // screen as it is now, and "painted since" means just that.
+        if (window->isExposed() && !watch.paintedSince()) {
+            repaint();
+            watch.notePainted();
+        }
         const bool settled = window->isExposed() && QGuiApplication::focusWindow() == window && watch.paintedSince()
                           && watch.quietFor() >= DrawQuietMs;
         if (settled || waited.elapsed() >= ExposeWaitMs)
