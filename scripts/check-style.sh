@@ -43,7 +43,8 @@ if ! clang-format --dry-run --Werror "${cpp[@]}"; then
   echo "Style: C++ files above are not laid out as .clang-format says (clang-format -i FILE fixes them)" >&2
   failed=1
 fi
-if ! shellcheck "${shell[@]}"; then
+# -x: a script that sources a helper of the tree is checked with it.
+if ! shellcheck -x "${shell[@]}"; then
   echo "Style: shellcheck has findings in the scripts above" >&2
   failed=1
 fi

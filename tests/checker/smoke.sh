@@ -16,6 +16,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=tests/common/screen.sh
+. "$(dirname "$0")/../common/screen.sh"
 
 [[ -n "${DISPLAY:-}" ]] || fail "no X server: run it under with-xvfb.sh"
 
@@ -26,19 +28,7 @@ folder=$(cd "$work/conf" && pwd -P)
 start() {
   (cd "$work/conf" && exec "$program") &
   app_pid=$!
-  for _ in $(seq 100); do
-    window=$(xdotool search --name '^Korvelin INBOX sjekker$' 2>/dev/null | head -n1 || true)
-    [[ -n "$window" ]] && return 0
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"
-    sleep 0.1
-  done
-  fail "no window named 'Korvelin INBOX sjekker'"
-}
-
-# Colour of one screen pixel as "r,g,b".
-pixel() {
-  import -silent -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
-    sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+  window=$(wait_for_window '^Korvelin INBOX sjekker$' 100) || exit 1
 }
 
 # Sets status to the program's exit status; gives it 10 s to end.

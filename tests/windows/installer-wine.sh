@@ -17,6 +17,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=tests/common/screen.sh
+. "$(dirname "$0")/../common/screen.sh"
 [[ -n "${DISPLAY:-}" ]] || fail "no X server: run it under with-xvfb.sh"
 [[ -f "$msi" ]] || fail "no installer at $msi: build the target installer"
 
@@ -42,18 +44,7 @@ grep -aq '"DisplayName"="Korvelin INBOX sjekker"' "$prefix/system.reg" || fail "
 : >"$work/KORVELIN.INI"
 (cd "$work" && exec "$wine_run" --bare 'C:\Program Files\Korvelin\korvelin.exe') &
 app_pid=$!
-window=
-for _ in $(seq 900); do
-  window=$(xdotool search --name '^Korvelin INBOX sjekker$' 2>/dev/null | head -n1 || true)
-  [[ -n "$window" ]] && break
-  kill -0 "$app_pid" 2>/dev/null || fail "the installed program ended at start-up"
-  sleep 0.1
-done
-[[ -n "$window" ]] || fail "the installed program showed no window"
-pixel() {
-  import -silent -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
-    sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
-}
+window=$(wait_for_window '^Korvelin INBOX sjekker$' 900) || exit 1
 # Drawn, and so taking requests: the green dot is on screen.
 for _ in $(seq 300); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
 [[ "$(pixel 318 289)" == "0,128,0" ]] || fail "no green dot at 318,289 (got $(pixel 318 289))"

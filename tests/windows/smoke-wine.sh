@@ -17,6 +17,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=tests/common/screen.sh
+. "$(dirname "$0")/../common/screen.sh"
 
 [[ -n "${DISPLAY:-}" ]] || fail "no X server: run it under with-xvfb.sh"
 : >"$work/KORVELIN.INI"
@@ -28,20 +30,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 "$wine_run" --wineserver -w 2>/dev/null || true
 (cd "$work" && exec "$wine_run" --plain "$program") &
 app_pid=$!
-window=
 # A fresh Wine prefix makes its first window slowly.
-for _ in $(seq 900); do
-  window=$(xdotool search --name '^Korvelin INBOX sjekker$' 2>/dev/null | head -n1 || true)
-  [[ -n "$window" ]] && break
-  kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"
-  sleep 0.1
-done
-[[ -n "$window" ]] || fail "no window named 'Korvelin INBOX sjekker'"
-
-pixel() {
-  import -silent -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
-    sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
-}
+window=$(wait_for_window '^Korvelin INBOX sjekker$' 900) || exit 1
 for _ in $(seq 100); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
 geometry=$(xdotool getwindowgeometry "$window")
 [[ "$geometry" == *"Position: 294,273"* && "$geometry" == *"Geometry: 215x62"* ]] ||
