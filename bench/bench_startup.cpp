@@ -154,19 +154,25 @@ double peakRssMiB(pid_t pid)
     return 0;
 }
 
+// In a forked child: runs the command with its output thrown away.
+[[noreturn]] void execQuiet(const std::vector<std::string> &argv)
+{
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
 void run(const std::vector<std::string> &argv)
 {
     const pid_t pid = fork();
     if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execQuiet(argv);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -226,15 +232,7 @@ Figures measure(const std::string &program, bool callgrind)
         setenv("USERNAME", "bench", 1);
         setenv("HOME", workDir.c_str(), 1);
         unsetenv("WAYLAND_DISPLAY");
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execQuiet(argv);
     }
     waitForMap(pid);
     f.startCpu = waitForIdle(pid);
