@@ -36,9 +36,12 @@ CloseRequestFilter::CloseRequestFilter(QWidget *mainWindow)
     : m_window(mainWindow)
 {
 #if !defined(_WIN32) && QT_CONFIG(xcb)
-    if (auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
-        m_protocols = internAtom(x11->connection(), "WM_PROTOCOLS");
-        m_deleteWindow = internAtom(x11->connection(), "WM_DELETE_WINDOW");
+    // Qt answers for the X11 interface on every platform of an xcb-enabled
+    // build; only the X11 platform has a connection behind it.
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (xcb_connection_t *connection = x11 ? x11->connection() : nullptr) {
+        m_protocols = internAtom(connection, "WM_PROTOCOLS");
+        m_deleteWindow = internAtom(connection, "WM_DELETE_WINDOW");
     }
 #endif
 }
