@@ -16,8 +16,8 @@ build_packages=(
   # a close request is read from the X11 events themselves
   libxcb1-dev
   fonts-dejavu-core fonts-dejavu-extra
-  # renders the icon's PNG sizes from its SVG
-  librsvg2-bin
+  # render the icon's sizes from its SVG, as raw pixels
+  librsvg2-bin imagemagick
   # the system's own texts in Norwegian, quoted in the program's messages
   libc-l10n
 )
@@ -25,7 +25,7 @@ build_packages=(
 demo_packages=(dovecot-core dovecot-pop3d openssl)
 test_packages=(
   dovecot-core dovecot-pop3d openssl curl
-  xvfb xauth xdotool imagemagick python3-xlib
+  xvfb xauth xdotool python3-xlib
   # a window manager's close request (closerequests.sh)
   openbox wmctrl
   iproute2 iputils-ping procps util-linux

@@ -6,9 +6,12 @@
 #include <QAbstractEventDispatcher>
 #include <QCursor>
 #include <QIcon>
+#include <QImage>
 #include <QList>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPointer>
+#include <QResource>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -173,6 +176,24 @@ QString applicationTitle()
     return name.isEmpty() ? QStringLiteral("Korvelin") : name;
 }
 
+// The program's icon in the sizes the build renders, from raw RGBA pixels
+// (see checker/gui/CMakeLists.txt for why not PNG).
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64}) {
+        const QByteArray pixels
+            = QResource(QStringLiteral(":/korvelin/windowicon/%1.rgba").arg(size)).uncompressedData();
+        if (pixels.size() != size * size * 4)
+            continue; // not rendered by this build: never read past its end
+        const QImage image(reinterpret_cast<const uchar *>(pixels.constData()), size, size, size * 4,
+                           QImage::Format_RGBA8888);
+        // fromImage copies the pixels, so the buffer may go.
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
 } // namespace
 
 Application::Application(int &argc, char **argv)
@@ -180,10 +201,7 @@ Application::Application(int &argc, char **argv)
 {
     quitRequested = false;
     // Every window carries the program's icon, for task bars and window lists.
-    QIcon icon;
-    for (const int size : {16, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/korvelin/windowicon/%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    setWindowIcon(programIcon());
     // Every window that opens lies inside its screen.
     installEventFilter(new ScreenKeeper(this));
 }
