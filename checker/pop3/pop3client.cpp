@@ -1,10 +1,9 @@
 #include "pop3client.h"
 
-#include "pop3connection.h"
+#include "pop3network.h"
 #include "pop3text.h"
 #include "servername.h"
 
-#include <QHostAddress>
 #include <QUrl>
 
 using Pop3Text::Quote;
@@ -12,7 +11,7 @@ using Pop3Text::Quote;
 // One open session: its connection and the dialogue on it.
 struct Pop3Client::Session
 {
-    Pop3::SocketChannel channel;
+    std::unique_ptr<Pop3::Connection> connection;
     std::unique_ptr<Pop3::Dialogue> dialogue;
     qint64 count = 0;
     qint64 size = 0;
@@ -103,13 +102,13 @@ QString Pop3Client::lookupHost(const QByteArray &host, QString *why)
     }
     const QString form = checked.lookupForm();
     if (checked.ipv6) {
-        const QHostAddress address(form);
-        if (address.isNull()) {
+        const Pop3::AddressFacts address = Pop3::NetworkPart().address(form);
+        if (!address.address) {
             *why = QStringLiteral("Servernavnet «%1» er ikke en gyldig IPv6-adresse.").arg(Quote(host));
             return {};
         }
         // Which interface a link-local address lies on is for the user to say.
-        if (address.isLinkLocal() && address.scopeId().isEmpty()) {
+        if (address.linkLocal && !address.scoped) {
             *why = QStringLiteral("IPv6-adressen «%1» gjelder bare på ett nettverkskort, og servernavnet sier ikke "
                                   "hvilket: skriv det bak adressen, for eksempel «%1%eth0».")
                        .arg(form);
@@ -119,7 +118,7 @@ QString Pop3Client::lookupHost(const QByteArray &host, QString *why)
     }
     // Qt's own conversion, the same under any locale: the resolver and the
     // certificate check take the ASCII form.
-    if (!QHostAddress(form).isNull())
+    if (Pop3::NetworkPart().address(form).address)
         return form;
     const QString ace = QString::fromLatin1(QUrl::toAce(form));
     if (ace.isEmpty()) {
@@ -169,16 +168,17 @@ void Pop3Client::connect()
     endpoint.host = host;
     // Passed the rule for server names: no control or blank in it.
     endpoint.name = ipv6 ? host : QString::fromLocal8Bit(m_host);
-    endpoint.numeric = !QHostAddress(host).isNull();
+    endpoint.numeric = Pop3::NetworkPart().address(host).address;
     endpoint.port = quint16(port);
     endpoint.tls = port == m_tlsPort;
     endpoint.caFile = m_caFile;
 
     const Pop3::Clock::time_point started = Pop3::Clock::now();
     auto session = std::make_unique<Session>();
-    session->channel.open(endpoint, started, std::min(started + m_bounds.connect, started + m_bounds.check));
-    session->dialogue = std::make_unique<Pop3::Dialogue>(session->channel, endpoint.where, m_bounds, started,
-                                                         session->channel.connectedAt());
+    session->connection = Pop3::NetworkPart().open(endpoint, started,
+                                                   std::min(started + m_bounds.connect, started + m_bounds.check));
+    session->dialogue = std::make_unique<Pop3::Dialogue>(*session->connection, endpoint.where, m_bounds, started,
+                                                         session->connection->connectedAt());
     session->dialogue->logIn(m_user, m_password);
     session->dialogue->stat(&session->count, &session->size);
     m_session = std::move(session);

@@ -10,8 +10,9 @@
 
 // A POP3 client offering what the mailbox check needs: connect and log in,
 // the message count and mailbox size, and disconnect. Built on Qt Network
-// (pop3connection.h) with a dialogue of its own (pop3dialogue.h): the
-// greeting, USER, PASS, STAT and QUIT.
+// (pop3network.h: loaded by the program at its first check) with a
+// dialogue of its own (pop3dialogue.h): the greeting, USER, PASS, STAT and
+// QUIT.
 //
 // Port 0 (an absent ServerPort) means 110. Port 995 speaks POP3 inside TLS
 // from the first byte, with the server's certificate verified against the
@@ -26,7 +27,6 @@
 // what failed and, when the server refused something, the server's own line.
 
 namespace Pop3 {
-class SocketChannel;
 class Dialogue;
 } // namespace Pop3
 
@@ -92,7 +92,8 @@ public:
     // The form connect() looks host up in: an IPv6 or IPv4 address (an IPv6
     // zone as "%eth0"), or the name in its ASCII (IDNA) form; empty, with
     // the reason in *why, for a host that the rule for server names
-    // (servername.h), which the ping follows too, refuses.
+    // (servername.h), which the ping follows too, refuses. Throws Pop3Error
+    // only when the network part cannot be had (pop3network.h).
     static QString lookupHost(const QByteArray &host, QString *why);
 
     // Parses a STAT reply line ("+OK count size", CRLF allowed). Returns

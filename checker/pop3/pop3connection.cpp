@@ -384,4 +384,36 @@ LineChannel::Io SocketChannel::readLine(Clock::time_point deadline, QByteArray *
     }
 }
 
+namespace {
+
+class QtNetwork final : public Network
+{
+public:
+    AddressFacts address(const QString &text) const override
+    {
+        const QHostAddress address(text);
+        AddressFacts facts;
+        facts.address = !address.isNull();
+        facts.linkLocal = facts.address && address.isLinkLocal();
+        facts.scoped = facts.address && !address.scopeId().isEmpty();
+        return facts;
+    }
+
+    std::unique_ptr<Connection> open(const Endpoint &endpoint, Clock::time_point started,
+                                     Clock::time_point deadline) const override
+    {
+        auto channel = std::make_unique<SocketChannel>();
+        channel->open(endpoint, started, deadline);
+        return channel;
+    }
+};
+
+} // namespace
+
+const Network &SocketNetwork()
+{
+    static const QtNetwork network;
+    return network;
+}
+
 } // namespace Pop3

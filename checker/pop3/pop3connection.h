@@ -8,7 +8,7 @@
 // Every failure is said in Norwegian from Qt's error codes; text taken from
 // a certificate goes through Pop3Text::Quote.
 
-#include "pop3dialogue.h"
+#include "pop3network.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -23,19 +23,7 @@ class QTcpSocket;
 
 namespace Pop3 {
 
-// Where one check connects to.
-struct Endpoint
-{
-    QString where; // "host:port" for messages
-    QString host;  // an address ("127.0.0.1", "fe80::1%eth0") or a name in ASCII form
-    QString name;  // the host as the user wrote it, for messages
-    bool numeric = false;
-    quint16 port = 0;
-    bool tls = false;
-    QByteArray caFile; // TLS: trust these certificates (PEM); empty: the system's store
-};
-
-class SocketChannel : public LineChannel
+class SocketChannel : public Connection
 {
 public:
     SocketChannel();
@@ -47,7 +35,7 @@ public:
     // the deadline. Throws Pop3Error; nothing stays open then.
     void open(const Endpoint &endpoint, Clock::time_point started, Clock::time_point deadline);
     // When the connection stood (TLS included).
-    Clock::time_point connectedAt() const { return m_connectedAt; }
+    Clock::time_point connectedAt() const override { return m_connectedAt; }
 
     Io send(const QByteArray &command, Clock::time_point deadline) override;
     Io readLine(Clock::time_point deadline, QByteArray *line) override;
@@ -76,5 +64,8 @@ private:
     QString m_failure;
     bool m_wholeFailure = false;
 };
+
+// The network part on Qt Network (pop3network.h).
+const Network &SocketNetwork();
 
 } // namespace Pop3

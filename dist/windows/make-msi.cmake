@@ -1,8 +1,10 @@
 # Makes the Windows installer (run by the target "installer", cmake -P):
 # stages the program with the DLLs it loads, found from its imports and
 # those of the Qt plugins it needs, writes a WiX source and builds the .msi
-# with msitools' wixl.
-#   -DPROGRAM=korvelin.exe -DQT_BIN=<Qt's bin> -DRUNTIME=<MinGW runtime DLLs>
+# with msitools' wixl. The program's own modules, which it loads at run time
+# from its folder, are staged beside it and their imports followed too.
+#   -DPROGRAM=korvelin.exe -DMODULES=<its modules, ;-separated>
+#   -DQT_BIN=<Qt's bin> -DRUNTIME=<MinGW runtime DLLs>
 #   -DOBJDUMP=<objdump for PE> -DWIXL=<wixl> -DVERSION=x.y -DOUT=<folder>
 cmake_minimum_required(VERSION 3.16)
 
@@ -44,7 +46,7 @@ endfunction()
 
 # The plugins a Qt Widgets program with TLS loads at run time, as Qt's own
 # deployment tool picks them for the modules it links.
-imported_dlls(program_dlls ${PROGRAM})
+imported_dlls(program_dlls ${PROGRAM} ${MODULES})
 set(wanted_plugins)
 foreach(dll IN LISTS program_dlls)
   get_filename_component(name ${dll} NAME)
@@ -86,6 +88,9 @@ macro(add_file source subfolder)
 endmacro()
 set(components_. "")
 add_file(${PROGRAM} .)
+foreach(module IN LISTS MODULES)
+  add_file(${module} .)
+endforeach()
 foreach(dll IN LISTS dlls)
   add_file(${dll} .)
 endforeach()

@@ -25,6 +25,7 @@ top="$root$prefix"
 # Exactly these files, nothing from the tests or the benchmarks.
 expected=(
   bin/korvelin
+  "lib/$(gcc -print-multiarch)/korvelin/korvelin_pop3net.so"
   "share/applications/$id.desktop"
   "share/icons/hicolor/scalable/apps/$id.svg"
   "share/metainfo/$id.metainfo.xml"
