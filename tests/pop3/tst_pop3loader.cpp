@@ -21,9 +21,17 @@ class TestPop3Loader : public QObject
         return QDir(QCoreApplication::applicationDirPath()).filePath(QFileInfo(KORVELIN_BUILT_MODULE).fileName());
     }
 
+    // Once loaded, the module stays for the life of the process (and
+    // Windows keeps a loaded DLL from being deleted).
+    void putModuleBeside() const
+    {
+        if (!QFile::exists(besideTest()))
+            QVERIFY(QFile::copy(QStringLiteral(KORVELIN_BUILT_MODULE), besideTest()));
+    }
+
 private slots:
-    void init() { QFile::remove(besideTest()); }
-    void cleanup() { QFile::remove(besideTest()); }
+    void initTestCase() { QVERIFY(!QFile::exists(besideTest()) || QFile::remove(besideTest())); }
+    void cleanupTestCase() { QFile::remove(besideTest()); }
 
     // Without its module the program says what is missing and how to mend
     // it, and a later check, after the module is back, works.
@@ -44,7 +52,7 @@ private slots:
             QVERIFY2(e.text().endsWith(QStringLiteral("). Installer Korvelin på nytt.")), qPrintable(e.text()));
         }
 
-        QVERIFY(QFile::copy(QStringLiteral(KORVELIN_BUILT_MODULE), besideTest()));
+        putModuleBeside();
         QString why;
         QCOMPARE(Pop3Client::lookupHost("127.0.0.1", &why), QStringLiteral("127.0.0.1"));
     }
@@ -53,7 +61,7 @@ private slots:
     // the caller as the client's own.
     void loadedModuleChecksAndFails()
     {
-        QVERIFY(QFile::copy(QStringLiteral(KORVELIN_BUILT_MODULE), besideTest()));
+        putModuleBeside();
         QString why;
         const auto server = TestDovecot::Server::find(&why);
         if (!server)
