@@ -65,7 +65,8 @@ close_window() { /usr/bin/python3 "$request_close" "$1"; }
 # it leaves the checker running.
 xdotool mousemove 318 277 click 3
 for _ in $(seq 50); do
-  setup=$(xdotool search --name '^Epost oppsett$' 2>/dev/null | head -n1 || true)
+  # Mapped, not only made: a close request to a window not yet shown is lost.
+  setup=$(xdotool search --onlyvisible --name '^Epost oppsett$' 2>/dev/null | head -n1 || true)
   [[ -n "$setup" ]] && break
   sleep 0.1
 done
