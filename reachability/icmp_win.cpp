@@ -261,14 +261,15 @@ Outcome EchoPrivileged(const Target &, const Echo &)
 QStringList PingArguments(const Target &target, const Echo &echo)
 {
     // ping.exe: -n count, -w wait in milliseconds, -l data size. The address
-    // is numeric and cannot pass for an option.
+    // is numeric and cannot pass for an option, and its form alone picks
+    // IPv4 or IPv6, so no -4 or -6: not every ping.exe knows them (Wine's
+    // prints its usage and exits 1, which reads as no reply).
     return {QStringLiteral("-n"),
             QStringLiteral("1"),
             QStringLiteral("-w"),
             QString::number(echo.timeoutMs),
             QStringLiteral("-l"),
             QString::number(echo.dataSize),
-            target.family == Family::V4 ? QStringLiteral("-4") : QStringLiteral("-6"),
             target.numeric};
 }
 
