@@ -26,9 +26,11 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProxyStyle>
+#include <QResource>
 #include <QShowEvent>
 #include <QStringDecoder>
 #include <QStyle>
+#include <QtEndian>
 
 #include <vector>
 
@@ -124,12 +126,35 @@ QString okCaption(QWidget *window)
     return box.addButton(QDialogButtonBox::Ok)->text();
 }
 
+// One size of the OK glyph Qt carries: as raw pixels taken from it at
+// build time (setup/CMakeLists.txt), which costs no PNG decoding; else, in
+// a build that could not take them, read as PNG by name, which at least
+// spares asking every image plugin what the file is.
+QImage okGlyphImage(int size)
+{
+    // Its width and height (32-bit, little-endian), then the rows.
+    const QResource raw(QStringLiteral(":/korvelin/okglyph/%1.rgba").arg(size));
+    const QByteArray data = raw.isValid() ? raw.uncompressedData() : QByteArray();
+    if (data.size() >= 8) {
+        const quint32 width = qFromLittleEndian<quint32>(data.constData());
+        const quint32 height = qFromLittleEndian<quint32>(data.constData() + 4);
+        if (width <= 1024 && height <= 1024 && quint64(data.size()) == 8 + quint64(width) * height * 4)
+            return QImage(reinterpret_cast<const uchar *>(data.constData() + 8), int(width), int(height),
+                          int(width) * 4, QImage::Format_RGBA8888)
+                .copy();
+    }
+    QImageReader reader(QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-ok-%1.png").arg(size),
+                        "png");
+    QImage image;
+    reader.read(&image);
+    return image;
+}
+
 // The style's standard OK glyph. Fusion without an icon theme of the
 // desktop's own finds no "dialog-ok" in the fallback theme and takes the
 // glyph Qt carries: taken straight away, without searching the theme's
-// folders first. Read as PNG by name, which spares asking every image
-// plugin what the files are; the largest size only where a screen can
-// use it (a button's glyph is 16 pixels, times the pixel ratio).
+// folders first; the largest size only where a screen can use it (a
+// button's glyph is 16 pixels, times the pixel ratio).
 QIcon okGlyph(QWidget *button)
 {
     const QString theme = QIcon::themeName();
@@ -140,10 +165,8 @@ QIcon okGlyph(QWidget *button)
     for (const int size : {16, 32, 128}) {
         if (size > 32 && qApp->devicePixelRatio() <= 2)
             break;
-        QImageReader reader(
-            QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-ok-%1.png").arg(size), "png");
-        QImage image;
-        if (reader.read(&image))
+        const QImage image = okGlyphImage(size);
+        if (!image.isNull())
             glyph.addPixmap(QPixmap::fromImage(image));
     }
     if (glyph.isNull())
