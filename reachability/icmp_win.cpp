@@ -264,12 +264,9 @@ QStringList PingArguments(const Target &target, const Echo &echo)
     // is numeric and cannot pass for an option, and its form alone picks
     // IPv4 or IPv6, so no -4 or -6: not every ping.exe knows them (Wine's
     // prints its usage and exits 1, which reads as no reply).
-    return {QStringLiteral("-n"),
-            QStringLiteral("1"),
-            QStringLiteral("-w"),
-            QString::number(echo.timeoutMs),
-            QStringLiteral("-l"),
-            QString::number(echo.dataSize),
+    return {QStringLiteral("-n"), QStringLiteral("1"),
+            QStringLiteral("-w"), QString::number(echo.timeoutMs),
+            QStringLiteral("-l"), QString::number(echo.dataSize),
             target.numeric};
 }
 

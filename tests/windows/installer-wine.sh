@@ -31,8 +31,8 @@ installed="$prefix/drive_c/Program Files/Korvelin"
 
 "$wine_run" --bare msiexec /i "Z:$msi" /qn || fail "msiexec /i failed"
 "$wine_run" --wineserver -w
-for f in korvelin.exe Qt6Core.dll Qt6Widgets.dll libstdc++-6.dll platforms/qwindows.dll \
-  styles/qwindowsvistastyle.dll tls/qschannelbackend.dll; do
+for f in korvelin.exe korvelin_pop3net.dll Qt6Core.dll Qt6Widgets.dll Qt6Network.dll libstdc++-6.dll \
+  platforms/qwindows.dll styles/qwindowsvistastyle.dll tls/qschannelbackend.dll; do
   [[ -f "$installed/$f" ]] || fail "not installed: $f"
 done
 shortcut=$(find "$prefix/drive_c" -name 'Korvelin INBOX sjekker.lnk' | head -n1)
@@ -66,6 +66,27 @@ app_pid=
 grep -aq '^etc_folder=' "$work/KORVELIN.INI" || fail "the installed program flushed no settings"
 settings=$(ls "$work")
 
+# Started as the Start menu starts it, in its own folder: the settings go to
+# the folder the installer made for them, \korvelin\etc\ on that drive.
+shared="$prefix/drive_c/korvelin/etc"
+[[ -d "$shared" ]] || fail "the installer made no C:\\korvelin\\etc\\"
+(cd "$installed" && exec "$wine_run" --bare 'C:\Program Files\Korvelin\korvelin.exe') &
+app_pid=$!
+window=$(wait_for_window '^Korvelin INBOX sjekker$' 900) || exit 1
+for _ in $(seq 300); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
+for _ in 1 2 3 4 5 6; do
+  /usr/bin/python3 "$request_close" "$window"
+  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null || break
+done
+kill -0 "$app_pid" 2>/dev/null && fail "the close request did not end the program started from its folder"
+app_pid=
+# shellcheck disable=SC1003 # the backslashes are the path's own
+tr -d '\r' <"$shared/KORVELIN.INI" 2>/dev/null | grep -aqixF 'etc_folder=C:\korvelin\etc\' ||
+  fail "started from its folder, the program kept no settings in C:\\korvelin\\etc\\: $(ls "$shared"; cat "$shared/KORVELIN.INI" 2>/dev/null)"
+[[ -z "$(find "$installed" -name '*.INI')" ]] || fail "settings written in the program's folder: $(find "$installed" -name '*.INI')"
+shared_files=$(ls "$shared")
+
 "$wine_run" --bare msiexec /x "Z:$msi" /qn || fail "msiexec /x failed"
 "$wine_run" --wineserver -w
 [[ ! -e "$installed/korvelin.exe" && -z "$(find "$installed" -type f 2>/dev/null)" ]] ||
@@ -74,4 +95,5 @@ settings=$(ls "$work")
 if [[ "$(ls "$work")" != "$settings" ]] || ! grep -aq '^etc_folder=' "$work/KORVELIN.INI"; then
   fail "uninstalling touched the user's settings files"
 fi
+[[ "$(ls "$shared" 2>/dev/null)" == "$shared_files" ]] || fail "uninstalling touched the settings in C:\\korvelin\\etc\\"
 echo "installer test passed"
