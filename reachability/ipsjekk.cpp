@@ -1,11 +1,6 @@
 #include "ipsjekk.h"
 
-// uic names setupUi's parameter after the form, as the window's global
-// variable (IPTestForm) is named too: the shadowing is the generated code's.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wshadow"
 #include "ui_ipsjekk.h"
-#pragma GCC diagnostic pop
 
 #include "gui.h"
 #include "windowfont.h"

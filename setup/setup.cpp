@@ -1,11 +1,6 @@
 #include "setup.h"
 
-// uic names setupUi's parameter after the form, as the window's global
-// variable (fmSetup) is named too: the shadowing is the generated code's.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wshadow"
 #include "ui_setup.h"
-#pragma GCC diagnostic pop
 
 #include "felles.h"
 #include "gui.h"

@@ -9,8 +9,8 @@ FileSizeLimit::FileSizeLimit(long long bytes)
 {
     struct rlimit rl;
     getrlimit(RLIMIT_FSIZE, &rl);
-    m_soft = (long long)rl.rlim_cur;
-    m_hard = (long long)rl.rlim_max;
+    m_soft = static_cast<long long>(rl.rlim_cur);
+    m_hard = static_cast<long long>(rl.rlim_max);
     // Without this the kernel ends the process instead of failing the write.
     m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rl.rlim_cur = rlim_t(bytes);
