@@ -137,18 +137,9 @@ QByteArray UserIniPath()
     // The name becomes part of a file name: it must not lead out of the folder.
     if (name == "." || name == ".." || name.contains('/') || name.contains('\\') || name.contains('\0'))
         refuse(QString());
-#ifdef _WIN32
-    // Nor hold what Windows forbids in a file name: ':' would name a stream
-    // of another file, the others no file at all.
-    for (const char c : {':', '*', '?', '"', '<', '>', '|'}) {
-        if (name.contains(c))
-            refuse(QString());
-    }
-    for (const char c : name) {
-        if (uchar(c) < 0x20)
-            refuse(QString());
-    }
-#endif
+    // Nor hold what the system forbids in a file name.
+    if (!Platform::isAllowedInFileName(name))
+        refuse(QString());
     // Nor may it name the shared file, which everyone may read: the POP3
     // password would end up there.
     if (fileName.compare(SharedIniName, Qt::CaseInsensitive) == 0)

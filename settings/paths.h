@@ -29,6 +29,12 @@ bool isSystemConfigDir(const QByteArray &dir);
 // them, or every read and write would go to a folder that is not there.
 QByteArray absolutePath(const QByteArray &path);
 
+// False for a name the system forbids in a file name (bytes as the file
+// layer takes them; '/', '\\', NUL, "." and ".." are refused before this).
+// On Windows ':' (it would name a stream of another file), '*', '?', '"',
+// '<', '>', '|' and control characters; on POSIX nothing more.
+bool isAllowedInFileName(const QByteArray &name);
+
 // True for a file that may not be written: the file's own read-only mark, or
 // no write access for this process. A missing file counts as read-only.
 bool isReadOnlyFile(const QByteArray &path);

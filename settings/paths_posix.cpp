@@ -109,6 +109,11 @@ QByteArray absolutePath(const QByteArray &path)
     return QDir::cleanPath(QString::fromLatin1(full)).toLatin1();
 }
 
+bool isAllowedInFileName(const QByteArray &)
+{
+    return true;
+}
+
 bool isReadOnlyFile(const QByteArray &path)
 {
     struct stat st;

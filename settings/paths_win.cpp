@@ -29,6 +29,15 @@ QByteArray absolutePath(const QByteArray &path)
     return QFile::encodeName(QDir::toNativeSeparators(full));
 }
 
+bool isAllowedInFileName(const QByteArray &name)
+{
+    for (const char c : name) {
+        if (static_cast<uchar>(c) < 0x20 || QByteArrayView(":*?\"<>|").contains(c))
+            return false;
+    }
+    return true;
+}
+
 bool isReadOnlyFile(const QByteArray &path)
 {
     const DWORD attrs = GetFileAttributesA(path.constData());

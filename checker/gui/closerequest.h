@@ -6,6 +6,22 @@
 
 namespace Gui::Detail {
 
+// How the window system says "close this window": one implementation per
+// system (closerequest_posix.cpp: X11's WM_DELETE_WINDOW; closerequest_win.cpp:
+// WM_CLOSE).
+namespace CloseRequests {
+// What the system's requests are known by; none where there is no display
+// of that kind (Wayland, offscreen).
+struct Names
+{
+    quint32 protocols = 0;
+    quint32 deleteWindow = 0;
+};
+Names LookUpNames();
+// True for a request to close window in one of Qt's native events.
+bool IsCloseRequest(const Names &names, const QByteArray &eventType, void *message, WId window);
+} // namespace CloseRequests
+
 // Qt drops a desktop's close request for a window that a modal window blocks
 // (the settings window, a message box), so the main window could not be
 // closed while one is up, and the request would be forgotten. This filter
@@ -19,12 +35,8 @@ public:
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
 private:
-    bool isCloseRequest(const QByteArray &eventType, void *message) const;
-
     QPointer<QWidget> m_window;
-    // The X11 names of the close request; 0 where there is no X11 display.
-    quint32 m_protocols = 0;
-    quint32 m_deleteWindow = 0;
+    CloseRequests::Names m_names;
 };
 
 } // namespace Gui::Detail
