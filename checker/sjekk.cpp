@@ -33,8 +33,8 @@ TSjekkForm::TSjekkForm(QWidget *parent)
     ui->Shape2->raise();
     // A keyboard user can check and open the settings too (keyPressEvent).
     setFocusPolicy(Qt::StrongFocus);
-    connect(ui->Shape1, &Gui::Shape::mouseDown, this, Gui::Guard(this, &TSjekkForm::Shape1MouseDown));
-    connect(ui->Shape2, &Gui::Shape::mouseDown, this, Gui::Guard(this, &TSjekkForm::Shape2MouseDown));
+    connect(ui->Shape1, &Gui::Shape::mouseDown, this, Gui::ReportingSlot(this, &TSjekkForm::Shape1MouseDown));
+    connect(ui->Shape2, &Gui::Shape::mouseDown, this, Gui::ReportingSlot(this, &TSjekkForm::Shape2MouseDown));
     ShowStatus(ui->Statuslabel->text());
 }
 
@@ -48,7 +48,7 @@ void TSjekkForm::showEvent(QShowEvent *event)
     // Started from a menu or a terminal, the window has the keyboard at once.
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
-    Gui::Guarded([this] { FormShow(); });
+    Gui::RunReportingErrors([this] { FormShow(); });
 }
 
 void TSjekkForm::closeEvent(QCloseEvent *event)
@@ -72,10 +72,10 @@ void TSjekkForm::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Space:
-        Gui::Guarded([this] { Shape1MouseDown(); });
+        Gui::RunReportingErrors([this] { Shape1MouseDown(); });
         break;
     case Qt::Key_F2:
-        Gui::Guarded([this] { Shape2MouseDown(); });
+        Gui::RunReportingErrors([this] { Shape2MouseDown(); });
         break;
     default:
         QWidget::keyPressEvent(event);

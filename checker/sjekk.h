@@ -21,7 +21,7 @@ public:
     ~TSjekkForm() override;
 
     // The handlers may throw; Qt's events and signals reach them only
-    // through Gui::Guarded, which reports the error.
+    // through Gui::RunReportingErrors, which reports the error.
     void FormCreate() {}
     void FormShow();
     void LoadPopSettings();

@@ -64,7 +64,7 @@ TIPTestForm::TIPTestForm(QWidget *parent)
     setFont(Gui::WindowFont());
     // The label reaches under the button; the button must take the clicks.
     ui->OkKnapp->raise();
-    connect(ui->OkKnapp, &QPushButton::clicked, this, Gui::Guard(this, &TIPTestForm::OkKnappClick));
+    connect(ui->OkKnapp, &QPushButton::clicked, this, Gui::ReportingSlot(this, &TIPTestForm::OkKnappClick));
 }
 
 TIPTestForm::~TIPTestForm() = default;

@@ -232,10 +232,10 @@ void TfmSetup::buildWidgets()
     for (QWidget *child : findChildren<QWidget *>())
         child->installEventFilter(this);
 
-    connect(ui->BitBtn1, &QPushButton::clicked, this, Gui::Guard(this, &TfmSetup::BitBtn1Click));
-    connect(ui->BitBtn2, &QPushButton::clicked, this, Gui::Guard(this, &TfmSetup::BitBtn2Click));
+    connect(ui->BitBtn1, &QPushButton::clicked, this, Gui::ReportingSlot(this, &TfmSetup::BitBtn1Click));
+    connect(ui->BitBtn2, &QPushButton::clicked, this, Gui::ReportingSlot(this, &TfmSetup::BitBtn2Click));
     // Only the user's choice runs the handler; an index set by program does not.
-    connect(ui->cboAuthType, &QComboBox::activated, this, Gui::Guard(this, &TfmSetup::cboAuthTypeChange));
+    connect(ui->cboAuthType, &QComboBox::activated, this, Gui::ReportingSlot(this, &TfmSetup::cboAuthTypeChange));
     ui->tsSmtp->installEventFilter(this);
     if (m_loaded)
         applyLoadedValues();
@@ -252,7 +252,7 @@ void TfmSetup::showEvent(QShowEvent *event)
     }
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        Gui::Guarded([this] { FormShow(); });
+        Gui::RunReportingErrors([this] { FormShow(); });
 }
 
 bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
@@ -268,7 +268,7 @@ bool TfmSetup::eventFilter(QObject *watched, QEvent *event)
             return true;
     }
     if (watched == ui->tsSmtp && event->type() == QEvent::Show && !event->spontaneous())
-        Gui::Guarded([this] { tsSmtpShow(); });
+        Gui::RunReportingErrors([this] { tsSmtpShow(); });
     return QDialog::eventFilter(watched, event);
 }
 

@@ -28,7 +28,7 @@ public:
     ~TfmSetup() override;
 
     // The handlers may throw; Qt's events and signals reach them only
-    // through Gui::Guarded, which reports the error.
+    // through Gui::RunReportingErrors, which reports the error.
     void FormCreate(); // loading
     void FormShow();   // defaults for empty fields
     void FormClose();  // a closing window is destroyed

@@ -26,7 +26,7 @@ public:
     ~Application() override;
 
     // The last net only: every event handler that can fail reports its own
-    // errors through Guarded. An exception that still escapes one is shown
+    // errors through RunReportingErrors. An exception that still escapes one is shown
     // by the default error report here, and the event loop goes on.
     bool notify(QObject *receiver, QEvent *event) override;
 
@@ -60,14 +60,14 @@ void ReportError(const QString &text);
 // text, another exception's what().
 QString ErrorText(const std::exception_ptr &error);
 
-// The guard every event handler that can fail runs in: it calls the handler
-// and hands any exception to the default error report in the handler's own
-// frame, so that no exception crosses Qt's event or signal dispatch (Qt
-// leaves that undefined). Event overrides call their handlers through it,
-// signal connections through Guard, and start-up through CreateForm. A
-// handler called directly, outside these, throws as it always does.
+// Runs an event handler that can fail, handing any exception to the default
+// error report in the handler's own frame, so that no exception crosses Qt's
+// event or signal dispatch (Qt leaves that undefined). Event overrides call
+// their handlers through it, signal connections through ReportingSlot, and
+// start-up through CreateForm. A handler called directly, outside these,
+// throws as it always does.
 template <typename F>
-void Guarded(F &&handler)
+void RunReportingErrors(F &&handler)
 {
     try {
         handler();
@@ -76,13 +76,14 @@ void Guarded(F &&handler)
     }
 }
 
-// The slot for a signal connection that runs a handler inside Guarded:
-//   connect(button, &QPushButton::clicked, this, Gui::Guard(this, &Form::Click));
+// The slot for a signal connection that runs a handler through
+// RunReportingErrors:
+//   connect(button, &QPushButton::clicked, this, Gui::ReportingSlot(this, &Form::Click));
 // The signal's arguments are not passed on.
 template <typename T, typename Owner>
-auto Guard(T *receiver, void (Owner::*handler)())
+auto ReportingSlot(T *receiver, void (Owner::*handler)())
 {
-    return [receiver, handler] { Guarded([receiver, handler] { (receiver->*handler)(); }); };
+    return [receiver, handler] { RunReportingErrors([receiver, handler] { (receiver->*handler)(); }); };
 }
 
 // Creates a window of class T owned by the application object, stores it in
@@ -96,7 +97,7 @@ T *CreateForm(Variable &variable)
     variable = window;
     if (auto *app = qobject_cast<Application *>(QCoreApplication::instance()))
         app->adopt(window);
-    Guarded([window] { window->FormCreate(); });
+    RunReportingErrors([window] { window->FormCreate(); });
     return window;
 }
 

@@ -138,7 +138,7 @@ void TestHandlerErrors::reportShowsTheUsersText()
 {
     QFETCH(std::exception_ptr, error);
     QFETCH(QString, shown);
-    Gui::Guarded([&] { std::rethrow_exception(error); });
+    Gui::RunReportingErrors([&] { std::rethrow_exception(error); });
     QCOMPARE(fx->reports, QStringList{shown});
 }
 
