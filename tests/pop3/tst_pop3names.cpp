@@ -1,7 +1,7 @@
 // Server names as the check and the ping look them up: an internationalised
 // name under a locale that is not UTF-8, and a name that only some programs
 // take for loopback. Runs only in a network and mount namespace of its own
-// (the CTest test pop3_names), whose hosts file knows the names below and
+// (the CTest test tst_pop3names_in_namespace), whose hosts file knows the names below and
 // whose name server answers nothing, so no lookup leaves the machine.
 
 #include "fakepop3server.h"
@@ -60,7 +60,7 @@ void TestPop3Names::checkAndPingAgree_data()
 void TestPop3Names::checkAndPingAgree()
 {
     if (!inOwnNamespace())
-        QSKIP("runs only in a namespace of its own (test pop3_names)");
+        QSKIP("runs only in a namespace of its own (test tst_pop3names_in_namespace)");
     // Whatever the locale says, Qt reads the settings' bytes as UTF-8.
     QCOMPARE(qgetenv("LC_ALL"), QByteArray("C"));
     QFETCH(QByteArray, host);
