@@ -51,10 +51,44 @@ FakePop3Server::~FakePop3Server()
     ::close(m_listener);
 }
 
+FakePop3Server::Script FakePop3Server::Dialogue(std::initializer_list<const char *> steps)
+{
+    Script script;
+    for (const char *step : steps)
+        script.dialogue.append(QByteArray(step));
+    return script;
+}
+
 QByteArray FakePop3Server::received() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_received;
+}
+
+QByteArray FakePop3Server::mismatch() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mismatch;
+}
+
+// Waits for what the client sends next and appends it to into and to
+// received(): the number of bytes, 0 while nothing came yet (the server may
+// be stopping), -1 once the client has closed.
+qsizetype FakePop3Server::readSome(int client, QByteArray *into)
+{
+    pollfd p{};
+    p.fd = client;
+    p.events = POLLIN;
+    if (::poll(&p, 1, PollMs) <= 0)
+        return 0;
+    char buffer[4096];
+    const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+    if (n <= 0)
+        return -1;
+    into->append(buffer, n);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_received.append(buffer, n);
+    return n;
 }
 
 void FakePop3Server::run()
@@ -111,41 +145,28 @@ void FakePop3Server::reply(int client, const QByteArray &verb, const QByteArray 
 
 void FakePop3Server::serve(int client)
 {
-    while (m_script.greetAfterClientSpeaks && !m_stop) {
-        pollfd p{};
-        p.fd = client;
-        p.events = POLLIN;
-        if (::poll(&p, 1, PollMs) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return;
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_received.append(buffer, n);
-        break;
+    if (!m_script.dialogue.isEmpty()) {
+        serveDialogue(client);
+        return;
     }
+    QByteArray pending;
+    while (m_script.greetAfterClientSpeaks && !m_stop) {
+        const qsizetype n = readSome(client, &pending);
+        if (n < 0)
+            return;
+        if (n > 0)
+            break;
+    }
+    pending.clear(); // a TLS client's hello is no command
     if (!m_script.greeting.isEmpty())
         reply(client, QByteArray(), m_script.greeting);
     if (m_script.closeAfterGreeting)
         return;
-    QByteArray pending;
     while (!m_stop) {
-        pollfd p{};
-        p.fd = client;
-        p.events = POLLIN;
-        if (::poll(&p, 1, PollMs) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0)
+        const qsizetype n = readSome(client, &pending);
+        if (n < 0)
             return;
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_received.append(buffer, n);
-        }
-        pending.append(buffer, n);
-        if (m_script.greeting.isEmpty())
+        if (n == 0 || m_script.greeting.isEmpty())
             continue; // a server that never greets never answers either
         qsizetype end;
         while ((end = pending.indexOf("\r\n")) >= 0) {
@@ -170,5 +191,37 @@ void FakePop3Server::serve(int client)
             } else
                 reply(client, verb, "-ERR unknown command\r\n");
         }
+    }
+}
+
+void FakePop3Server::serveDialogue(int client)
+{
+    QByteArray pending;
+    for (const QByteArray &step : std::as_const(m_script.dialogue)) {
+        if (step == "X")
+            return;
+        if (step.startsWith("S: ")) {
+            reply(client, QByteArray(), step.mid(3) + "\r\n");
+            continue;
+        }
+        if (!step.startsWith("C: "))
+            throw std::logic_error("fake POP3 dialogue: a step is \"S: …\", \"C: …\" or \"X\"");
+        qsizetype end;
+        while ((end = pending.indexOf("\r\n")) < 0) {
+            if (m_stop || readSome(client, &pending) < 0) {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_mismatch = "expected «" + step + "», got the connection closed";
+                return;
+            }
+        }
+        const QByteArray line = pending.left(end);
+        pending.remove(0, end + 2);
+        if (line != step.mid(3)) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_mismatch = "expected «" + step + "», got «C: " + line + "»";
+            return;
+        }
+    }
+    while (!m_stop && readSome(client, &pending) >= 0) {
     }
 }

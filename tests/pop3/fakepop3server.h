@@ -7,12 +7,15 @@
 // Dialogue: greeting (unless empty), then USER -> the scripted reply,
 // PASS -> the scripted reply, STAT -> the scripted reply, QUIT -> the scripted
 // reply and close. Replies can be slowed down, fed byte by byte, or left out.
+// Or a dialogue written out line by line, both sides (Dialogue below).
 
 #include <QByteArray>
+#include <QList>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 
@@ -37,7 +40,19 @@ public:
         // Greets only once the client has sent something (a TLS client's
         // hello), which is then surely in received().
         bool greetAfterClientSpeaks = false;
+        // When not empty, the whole dialogue (see Dialogue); the rest is unused.
+        QList<QByteArray> dialogue{};
     };
+
+    // A dialogue as the two sides speak it, in order: "S: text" the server
+    // sends (CRLF added), "C: text" the line the client must send next,
+    // checked as it arrives, "X" the server closes the connection. At the
+    // first client line that differs the server closes the connection and
+    // keeps both lines (mismatch()); after the last step it reads on until
+    // the client closes. For example:
+    //   FakePop3Server server(FakePop3Server::Dialogue(
+    //       {"S: +OK ready", "C: USER kari", "S: +OK", "C: PASS x", "S: -ERR no", "X"}));
+    static Script Dialogue(std::initializer_list<const char *> steps);
 
     explicit FakePop3Server(const Script &script);
     ~FakePop3Server();
@@ -48,10 +63,15 @@ public:
     // Everything clients have sent so far, and how many connected.
     QByteArray received() const;
     int connections() const { return m_connections; }
+    // The first client line that differed from the dialogue, with the line
+    // it should have been; empty while every line matched.
+    QByteArray mismatch() const;
 
 private:
     void run();
     void serve(int client);
+    void serveDialogue(int client);
+    qsizetype readSome(int client, QByteArray *into);
     void reply(int client, const QByteArray &verb, const QByteArray &data);
     bool pause(std::chrono::milliseconds duration) const;
 
@@ -62,5 +82,6 @@ private:
     std::atomic<int> m_connections{0};
     mutable std::mutex m_mutex;
     QByteArray m_received;
+    QByteArray m_mismatch;
     std::thread m_thread;
 };

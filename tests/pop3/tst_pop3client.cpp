@@ -109,6 +109,8 @@ private:
 private slots:
     void scriptedServer_data();
     void scriptedServer();
+    void dialogueLineByLine();
+    void refusedLoginSaysQuit();
     void boundsAndReasons_data();
     void boundsAndReasons();
     void refusedInputNeverConnects_data();
@@ -220,6 +222,43 @@ void TestPop3Client::scriptedServer()
         QVERIFY(!client.connected());
         QVERIFY_THROWS_EXCEPTION(Pop3Error, client.messageCount());
     }
+}
+
+// The whole check, each line the client sends checked as it comes: the
+// login by USER and PASS with the bytes as given, STAT, and QUIT after the
+// numbers are in hand.
+void TestPop3Client::dialogueLineByLine()
+{
+    FakePop3Server server(FakePop3Server::Dialogue({"S: +OK Dovecot ready.", "C: USER kåre", "S: +OK",
+                                                    "C: PASS blå bær", "S: +OK Logged in.", "C: STAT", "S: +OK 2 320",
+                                                    "C: QUIT", "S: +OK Logging out.", "X"}));
+    Pop3Client client;
+    useShortTimeouts(client);
+    aimAt(client, "127.0.0.1", server.port(), "kåre", "blå bær");
+    const QString text = check(client);
+    QVERIFY2(text.isEmpty(), qPrintable(text + u' ' + QString::fromUtf8(server.mismatch())));
+    QCOMPARE(client.messageCount(), 2);
+    QCOMPARE(client.mailboxSize(), 320);
+    client.disconnect();
+    QTRY_COMPARE(server.connections(), 1);
+    QCOMPARE(server.mismatch(), QByteArray());
+}
+
+// A refused password ends the session politely: QUIT, and no STAT.
+void TestPop3Client::refusedLoginSaysQuit()
+{
+    FakePop3Server server(
+        FakePop3Server::Dialogue({"S: +OK ready", "C: USER kari", "S: +OK", "C: PASS feil",
+                                  "S: -ERR [AUTH] Authentication failed.", "C: QUIT", "S: +OK bye", "X"}));
+    Pop3Client client;
+    useShortTimeouts(client);
+    aimAt(client, "127.0.0.1", server.port(), "kari", "feil");
+    const QString text = check(client);
+    QVERIFY2(text.contains(QStringLiteral("-ERR [AUTH] Authentication failed.")),
+             qPrintable(text + u' ' + QString::fromUtf8(server.mismatch())));
+    QVERIFY(!client.connected());
+    QTRY_VERIFY2(server.received().endsWith("QUIT\r\n") || !server.mismatch().isEmpty(), "no QUIT yet");
+    QCOMPARE(server.mismatch(), QByteArray());
 }
 
 void TestPop3Client::boundsAndReasons_data()
