@@ -64,11 +64,12 @@ bool safeText(const QString &text)
 {
     if (text.isEmpty() || text.size() > 1200)
         return false;
+    // Every mark that reorders text (U+202A..U+202E, U+2066..U+2069) is a
+    // format character.
     for (const QChar c : text) {
-        const ushort u = c.unicode();
         const QChar::Category category = c.category();
-        if ((u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069) || category == QChar::Other_Control
-            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+        if (category == QChar::Other_Control || category == QChar::Other_Format || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph)
             return false;
     }
     return true;

@@ -3,6 +3,7 @@
 // iputils ping program.
 
 #include "icmp_platform.h"
+#include "outsidetext.h"
 
 #include "icmp_lookup.h"
 #include "icmpclient.h"
@@ -30,7 +31,7 @@ namespace {
 
 QString systemReason(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return OutsideText::Shown(QByteArray(std::strerror(error)), OutsideText::Encoding::Local);
 }
 
 class Descriptor
@@ -334,8 +335,9 @@ LookupAnswer LookupName(const QByteArray &ace, const addrinfo &hints, int timeou
         return FirstAddress(addresses.list);
     if (status == LookupTimedOut)
         return LookupAnswer::timedOut();
-    return LookupAnswer::failed(status == EAI_SYSTEM ? systemReason(errno)
-                                                     : QString::fromLocal8Bit(gai_strerror(status)));
+    return LookupAnswer::failed(
+        status == EAI_SYSTEM ? systemReason(errno)
+                             : OutsideText::Shown(QByteArray(gai_strerror(status)), OutsideText::Encoding::Local));
 }
 
 Outcome EchoUnprivileged(const Target &target, const Echo &echo)
@@ -377,9 +379,10 @@ int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &
         // It says a reply came even when the line reads differently.
         return bytes > 0 ? bytes : 8 + echo.dataSize;
     }
-    QString why = QString::fromLocal8Bit(errors).trimmed();
+    // The program's own words, by the rule for every outside text.
+    QString why = OutsideText::Shown(errors.trimmed(), OutsideText::Encoding::Local);
     if (why.isEmpty())
-        why = QString::fromLocal8Bit(output).trimmed();
+        why = OutsideText::Shown(output.trimmed(), OutsideText::Encoding::Local);
     if (why.isEmpty())
         why = QStringLiteral("avsluttet med kode %1").arg(exitCode);
     throw IcmpError(QStringLiteral("Ping-programmet feilet: %1").arg(why));

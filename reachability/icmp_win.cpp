@@ -5,6 +5,7 @@
 // remains the last resort.
 
 #include "icmp_platform.h"
+#include "outsidetext.h"
 
 #include "icmp_lookup.h"
 #include "icmpclient.h"
@@ -40,7 +41,8 @@ QString systemReason(DWORD error)
     wchar_t *text = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                    error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    const QString reason = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("feil %1").arg(error);
+    const QString reason = text ? OutsideText::Shown(QString::fromWCharArray(text).trimmed())
+                                : QStringLiteral("feil %1").arg(error);
     LocalFree(text);
     return reason;
 }
@@ -280,7 +282,8 @@ int PingProgramResult(int exitCode, const QByteArray &output, const QByteArray &
         return 8 + match.captured(1).toInt();
     if (exitCode == 0 || exitCode == 1)
         return 0;
-    QString why = QString::fromLocal8Bit(errors).trimmed();
+    // The program's own words, by the rule for every outside text.
+    QString why = OutsideText::Shown(errors.trimmed(), OutsideText::Encoding::Local);
     if (why.isEmpty())
         why = QStringLiteral("avsluttet med kode %1").arg(exitCode);
     throw IcmpError(QStringLiteral("Ping-programmet feilet: %1").arg(why));

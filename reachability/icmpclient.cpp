@@ -1,6 +1,7 @@
 #include "icmpclient.h"
 
 #include "icmp_platform.h"
+#include "outsidetext.h"
 #include "servername.h"
 
 #include <QElapsedTimer>
@@ -47,19 +48,6 @@ IcmpPlatform::Outcome echoWithProgram(const QString &program, const IcmpPlatform
     return outcome;
 }
 
-// The host as it can be quoted in a message: control characters (a NUL
-// would end the message early, a C1 control could break the line) shown as
-// replacement characters.
-QString quoted(const QString &host)
-{
-    QString shown = host;
-    for (QChar &c : shown) {
-        if (c.category() == QChar::Other_Control)
-            c = QChar::ReplacementCharacter;
-    }
-    return shown;
-}
-
 // Checks a host by the rule for server names (servername.h), which the POP3
 // client uses too, and returns the form to resolve: the name, or an IPv6
 // address without brackets. Throws IcmpError for a host that the resolver or
@@ -70,7 +58,7 @@ QString checkedHostName(const QString &host)
     if (checked.fault == ServerNameCheck::Empty)
         throw IcmpError(QStringLiteral("Ingen vert er oppgitt."));
     if (!checked.accepted())
-        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(quoted(host)));
+        throw IcmpError(QStringLiteral("«%1» er ikke et gyldig vertsnavn.").arg(OutsideText::Shown(host)));
     return checked.lookupForm();
 }
 

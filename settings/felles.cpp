@@ -1,6 +1,7 @@
 #include "felles.h"
 
 #include "identity.h"
+#include "outsidetext.h"
 #include "paths.h"
 
 #include <QFile>
@@ -10,6 +11,9 @@
 #include <limits>
 
 namespace Felles {
+
+using OutsideText::Encoding;
+using OutsideText::Shown;
 
 QByteArray ConfigDir;
 QByteArray SharedIniPath;
@@ -132,7 +136,7 @@ QByteArray UserIniPath()
     const QByteArray fileName = name + ".INI";
     auto refuse = [&](const QString &why) {
         throw SettingsError(QStringLiteral("Brukernavnet «%1» kan ikke brukes som navn på en innstillingsfil i %2%3.")
-                                .arg(PlainText(name), PlainText(ConfigDir), why));
+                                .arg(Shown(name, Encoding::Local), Shown(ConfigDir, Encoding::Local), why));
     };
     // The name becomes part of a file name: it must not lead out of the folder.
     if (name == "." || name == ".." || name.contains('/') || name.contains('\\') || name.contains('\0'))
@@ -226,7 +230,7 @@ QByteArray upperCased(const QByteArray &name)
 {
     QByteArray upper;
     for (qsizetype at = 0; at < name.size();) {
-        const qsizetype n = LocalCharLength(name, at);
+        const qsizetype n = OutsideText::LocalCharLength(name, at);
         if (n == 0) {
             upper += name.at(at++);
             continue;

@@ -1,9 +1,12 @@
 #include "fileio.h"
 
-#include "inifile.h"
+#include "outsidetext.h"
 #include "settingserror.h"
 
 namespace Felles::FileIo {
+
+using OutsideText::Encoding;
+using OutsideText::Shown;
 
 QString reasonText(Failure failure)
 {
@@ -40,13 +43,14 @@ QString reasonText(Failure failure)
 
 void throwReadError(const QByteArray &path, const QString &reason)
 {
-    throw SettingsError(
-        QStringLiteral("Kan ikke lese innstillingsfilen %1: %2. Filen er ikke endret.").arg(PlainText(path), reason));
+    throw SettingsError(QStringLiteral("Kan ikke lese innstillingsfilen %1: %2. Filen er ikke endret.")
+                            .arg(Shown(path, Encoding::Local), reason));
 }
 
 void throwWriteError(const QByteArray &path, const QString &reason)
 {
-    throw SettingsError(QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2.").arg(PlainText(path), reason));
+    throw SettingsError(
+        QStringLiteral("Kan ikke skrive innstillingsfilen %1: %2.").arg(Shown(path, Encoding::Local), reason));
 }
 
 } // namespace Felles::FileIo

@@ -11,7 +11,7 @@
 // A path is the system's own bytes for the name, as it was built: on POSIX
 // exactly the bytes the system calls take, so that a name the locale cannot
 // read (a user name in Latin-1 under UTF-8) still names its own file; on
-// Windows text in the ANSI code page. Messages show it through PlainText.
+// Windows text in the ANSI code page. Messages show it through OutsideText::Shown.
 namespace Felles::FileIo {
 
 // Far above any real settings file; a larger one is refused unread.

@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include "outsidetext.h"
+
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -48,7 +50,9 @@ QString systemReason(int error)
     case EISDIR:
         return reasonText(Failure::NotRegularFile);
     default:
-        return QStringLiteral("%1 (feilkode %2)").arg(QString::fromLocal8Bit(std::strerror(error))).arg(error);
+        return QStringLiteral("%1 (feilkode %2)")
+            .arg(OutsideText::Shown(QByteArray(std::strerror(error)), OutsideText::Encoding::Local))
+            .arg(error);
     }
 }
 

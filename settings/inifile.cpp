@@ -1,5 +1,6 @@
 #include "inifile.h"
 
+#include "outsidetext.h"
 #include "settingserror.h"
 
 #include <QFile>
@@ -9,6 +10,9 @@
 #include <optional>
 
 namespace Felles {
+
+using OutsideText::Encoding;
+using OutsideText::Shown;
 
 namespace {
 
@@ -85,7 +89,7 @@ IniFile IniFile::fromText(const QByteArray &text)
 
 QString IniFile::displayPath() const
 {
-    return PlainText(m_path);
+    return Shown(m_path, Encoding::Local);
 }
 
 void IniFile::parse(const QByteArray &data)
@@ -256,13 +260,14 @@ void IniFile::writeString(const QByteArray &section, const QByteArray &key, cons
                                             "med «;», «#» eller «[», og ikke begynne eller slutte med mellomrom.");
     if (!canName(section))
         throw SettingsError(QStringLiteral("Seksjonsnavnet «%1» kan ikke lagres i %2: %3")
-                                .arg(PlainText(section), displayPath(), nameRule));
+                                .arg(Shown(section, Encoding::Local), displayPath(), nameRule));
     if (!canName(key))
-        throw SettingsError(QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
-                                .arg(PlainText(key), PlainText(section), displayPath(), nameRule));
+        throw SettingsError(
+            QStringLiteral("Nøkkelnavnet «%1» i [%2] kan ikke lagres i %3: %4")
+                .arg(Shown(key, Encoding::Local), Shown(section, Encoding::Local), displayPath(), nameRule));
     if (!canHold(value))
         throw SettingsError(QStringLiteral("Verdien for «%1» i [%2] inneholder et linjeskift og kan ikke lagres i %3.")
-                                .arg(PlainText(key), PlainText(section), displayPath()));
+                                .arg(Shown(key, Encoding::Local), Shown(section, Encoding::Local), displayPath()));
     if (Line *l = find(section, key)) {
         if (l->value != value) {
             l->value = value;
@@ -346,44 +351,6 @@ qsizetype LineEndLength(const QByteArray &bytes, qsizetype at)
     if (at >= bytes.size() || !IsLineBreak(bytes.at(at)))
         return 0;
     return bytes.at(at) == '\r' && at + 1 < bytes.size() && bytes.at(at + 1) == '\n' ? 2 : 1;
-}
-
-qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at)
-{
-    // No encoding a locale uses needs more than four bytes for a character.
-    for (qsizetype n = 1; n <= 4 && at + n <= bytes.size(); ++n) {
-        const QByteArray piece = bytes.mid(at, n);
-        const QString text = QString::fromLocal8Bit(piece);
-        if (!text.isEmpty() && text.toLocal8Bit() == piece)
-            return n;
-    }
-    return 0;
-}
-
-QString PlainText(const QByteArray &bytes)
-{
-    QString shown;
-    for (qsizetype at = 0; at < bytes.size();) {
-        const qsizetype n = LocalCharLength(bytes, at);
-        const QString text = n ? QString::fromLocal8Bit(bytes.mid(at, n)) : QString();
-        bool readable = n > 0;
-        for (const QChar c : text) {
-            const QChar::Category kind = c.category();
-            if (kind == QChar::Other_Control || kind == QChar::Other_Format || kind == QChar::Separator_Line
-                || kind == QChar::Separator_Paragraph)
-                readable = false;
-        }
-        if (readable) {
-            shown += text;
-        } else {
-            for (qsizetype i = at; i < at + qMax<qsizetype>(n, 1); ++i) {
-                const QString hex = QString::number(uchar(bytes.at(i)), 16).rightJustified(2, u'0');
-                shown += QStringLiteral("\\x") + hex.toUpper();
-            }
-        }
-        at += qMax<qsizetype>(n, 1);
-    }
-    return shown;
 }
 
 } // namespace Felles

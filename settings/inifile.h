@@ -43,7 +43,8 @@ public:
 
     // The path as given: the system's bytes, for opening the file.
     QByteArray nativePath() const { return m_path; }
-    // The path as a message shows it (PlainText); never for opening a file.
+    // The path as a message shows it (OutsideText::Shown); never for opening a
+    // file.
     QString displayPath() const;
     FileIo::Owner owner() const { return m_owner; }
 
@@ -146,15 +147,5 @@ constexpr bool IsLineBreak(char c)
 // The length of the line ending that starts at bytes[at]: 2 for CR LF, 1 for
 // a lone CR or LF, 0 when none starts there (at the end of bytes included).
 qsizetype LineEndLength(const QByteArray &bytes, qsizetype at);
-
-// Bytes from a file or the system as a message may show them: read with the
-// locale's encoding, with every byte it cannot read and every control or
-// format character written as \xNN, so a line break or a NUL shows as what
-// it is.
-QString PlainText(const QByteArray &bytes);
-
-// How many bytes at bytes[at] the locale's encoding reads as one character
-// and writes back as the same bytes; 0 when it cannot read one there.
-qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at);
 
 } // namespace Felles

@@ -6,7 +6,7 @@
 
 #include <QUrl>
 
-using Pop3Text::Quote;
+using Pop3Text::QuoteSetting;
 
 // One open session: its connection and the dialogue on it.
 struct Pop3Client::Session
@@ -85,26 +85,26 @@ QString Pop3Client::lookupHost(const QByteArray &host, QString *why)
         return {};
     case ServerNameCheck::BlankOrControl:
         *why = QStringLiteral("Servernavnet «%1» inneholder mellomrom eller kontrolltegn og kan ikke brukes.")
-                   .arg(Quote(host));
+                   .arg(QuoteSetting(host));
         return {};
     case ServerNameCheck::LeadingDash:
-        *why = QStringLiteral("Servernavnet «%1» kan ikke begynne med «-».").arg(Quote(host));
+        *why = QStringLiteral("Servernavnet «%1» kan ikke begynne med «-».").arg(QuoteSetting(host));
         return {};
     case ServerNameCheck::NotAnAddress:
         *why = QStringLiteral("Servernavnet «%1» er verken et vertsnavn eller en IPv6-adresse "
                               "(porten settes ikke i servernavnet).")
-                   .arg(Quote(host));
+                   .arg(QuoteSetting(host));
         return {};
     case ServerNameCheck::ForbiddenCharacter:
         *why = QStringLiteral("Servernavnet «%1» inneholder tegnet «%2», som ikke kan stå i et vertsnavn.")
-                   .arg(Quote(host), checked.character);
+                   .arg(QuoteSetting(host), checked.character);
         return {};
     }
     const QString form = checked.lookupForm();
     if (checked.ipv6) {
         const Pop3::AddressFacts address = Pop3::NetworkPart().address(form);
         if (!address.address) {
-            *why = QStringLiteral("Servernavnet «%1» er ikke en gyldig IPv6-adresse.").arg(Quote(host));
+            *why = QStringLiteral("Servernavnet «%1» er ikke en gyldig IPv6-adresse.").arg(QuoteSetting(host));
             return {};
         }
         // Which interface a link-local address lies on is for the user to say.
@@ -122,7 +122,7 @@ QString Pop3Client::lookupHost(const QByteArray &host, QString *why)
         return form;
     const QString ace = QString::fromLatin1(QUrl::toAce(form));
     if (ace.isEmpty()) {
-        *why = QStringLiteral("Servernavnet «%1» er ikke et gyldig vertsnavn.").arg(Quote(host));
+        *why = QStringLiteral("Servernavnet «%1» er ikke et gyldig vertsnavn.").arg(QuoteSetting(host));
         return {};
     }
     return ace;
@@ -136,7 +136,7 @@ int Pop3Client::checkedPort() const
     if (port == 0)
         throw Pop3Error(QStringLiteral("Ugyldig portnummer «%1» for POP3-serveren: porten må være et helt tall fra 1 "
                                        "til 65535.")
-                            .arg(Quote(QString::fromLocal8Bit(m_portText))));
+                            .arg(QuoteSetting(m_portText)));
     return port;
 }
 

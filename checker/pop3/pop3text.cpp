@@ -1,34 +1,28 @@
 #include "pop3text.h"
 
+#include "outsidetext.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace Pop3Text {
 
-QString Quote(const QByteArray &utf8)
+QString Quote(const QByteArray &line)
 {
-    return Quote(QString::fromUtf8(utf8));
+    QByteArray text = line;
+    while (text.endsWith('\n') || text.endsWith('\r'))
+        text.chop(1);
+    return OutsideText::Shown(text, OutsideText::Encoding::Utf8, QuoteLimit);
 }
 
-QString Quote(QString text)
+QString QuoteSetting(const QByteArray &local)
 {
-    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
-        text.chop(1);
-    for (QChar &c : text) {
-        const ushort u = c.unicode();
-        const bool reorders = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
-        const QChar::Category category = c.category();
-        if (reorders || category == QChar::Other_Control || category == QChar::Separator_Line
-            || category == QChar::Separator_Paragraph)
-            c = QLatin1Char('?');
-    }
-    if (text.size() > QuoteLimit) {
-        text.truncate(QuoteLimit);
-        if (text.back().isHighSurrogate())
-            text.chop(1);
-        text += QChar(0x2026);
-    }
-    return text;
+    return OutsideText::Shown(local, OutsideText::Encoding::Local, QuoteLimit);
+}
+
+QString Quote(const QString &text)
+{
+    return OutsideText::Shown(text, QuoteLimit);
 }
 
 QString Seconds(std::chrono::steady_clock::duration span)
