@@ -131,7 +131,11 @@ QString Shown(const QByteArray &bytes, Encoding encoding, qsizetype limit)
         const qsizetype length = encoding == Encoding::Utf8 ? utf8CharLength(bytes, at) : LocalCharLength(bytes, at);
         const QByteArray raw = bytes.mid(at, length > 0 ? length : 1);
         QString piece;
-        if (length > 0)
+        // ASCII is itself in every encoding: taken as it is, since a decoder
+        // may drop a NUL (Windows' does).
+        if (length == 1 && static_cast<uchar>(raw.at(0)) < 0x80)
+            piece = QString(QLatin1Char(raw.at(0)));
+        else if (length > 0)
             piece = encoding == Encoding::Utf8 ? QString::fromUtf8(raw) : QString::fromLocal8Bit(raw);
         if (length == 0 || anyMustEscape(piece))
             piece = escaped(raw);
@@ -157,6 +161,11 @@ QString Shown(const QString &text, qsizetype limit)
 
 qsizetype LocalCharLength(const QByteArray &bytes, qsizetype at)
 {
+    // Every encoding a locale uses (UTF-8, the Windows code pages) reads a
+    // byte below 0x80 as that ASCII character; a NUL among them too, which
+    // some decoders would drop.
+    if (static_cast<uchar>(bytes.at(at)) < 0x80)
+        return 1;
     // No encoding a locale uses needs more than four bytes for a character.
     for (qsizetype n = 1; n <= 4 && at + n <= bytes.size(); ++n) {
         const QByteArray piece = bytes.mid(at, n);

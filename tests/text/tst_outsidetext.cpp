@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using OutsideText::Encoding;
 using OutsideText::Shown;
 
@@ -57,13 +59,18 @@ void TestOutsideText::shown_data()
     QTest::newRow("empty") << QByteArray() << QString();
 }
 
-// The system's encoding here is UTF-8, so both readings give one answer.
+// Where the system's encoding is UTF-8 (Linux here) both readings give one
+// answer; elsewhere (a Windows code page) they agree on ASCII, NUL and
+// control characters included.
 void TestOutsideText::shown()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
     QCOMPARE(Shown(bytes, Encoding::Utf8), expected);
-    QCOMPARE(Shown(bytes, Encoding::Local), expected);
+    const bool utf8Locale = QString::fromLocal8Bit("\xc3\xa5") == QStringLiteral("å");
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<uchar>(c) < 0x80; });
+    if (utf8Locale || ascii)
+        QCOMPARE(Shown(bytes, Encoding::Local), expected);
 }
 
 void TestOutsideText::decodedTextByTheSameRule_data()
