@@ -15,6 +15,12 @@ import time
 import Xlib.ext
 from Xlib import X, Xatom, display, error, protocol  # noqa: F401 (error is used by the tests too)
 
+# How long an X tool (xdotool, import) may take before the test fails.
+TOOL_TIMEOUT = 30
+# Under weston, the view is this much wider than weston's window: a strip
+# the pointer can leave the window into.
+STRIP = 16
+
 # The tests need no extension, and python-xlib 0.33 fails on the RANDR
 # events Xwayland announces: load none.
 Xlib.ext.__extensions__ = []
@@ -129,6 +135,9 @@ class Desktop:
         self.x = display.Display(app)
         self.root = self.x.screen().root
         self.atoms = {}
+        # Weston's window on the view, and its width (None elsewhere).
+        self.output = None
+        self.output_width = 0
 
     def atom(self, name):
         if name not in self.atoms:
@@ -136,26 +145,48 @@ class Desktop:
         return self.atoms[name]
 
     def tool(self, *args, on_view=True, capture=False):
+        """Runs an X tool against the view (or the program's display); one
+        that hangs fails the test after 30 s instead of stopping it."""
         env = dict(self.env, DISPLAY=self.view if on_view else self.app)
-        return subprocess.run(list(args), env=env, check=False, capture_output=capture, text=capture,
-                              stdin=subprocess.DEVNULL)
+        try:
+            return subprocess.run(list(args), env=env, check=False, capture_output=capture, text=capture,
+                                  stdin=subprocess.DEVNULL, timeout=TOOL_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure("%s did not end within %d s" % (" ".join(args), TOOL_TIMEOUT))
 
     # Input goes in where the user's would: through the view's X server.
-    # Weston's X11 backend loses some of the pointer moves injected there;
-    # under weston, input is injected into Xwayland instead, which hands keys
-    # to the window weston gave the keyboard and presses to the window weston
-    # put on top.
-    def input_tool(self, *args):
-        return self.tool(*args, on_view=self.view == self.app)
-
+    # Under weston that is weston's own window there, whose X11 backend
+    # follows the pointer by its moves relative to the last one seen; a
+    # pointer that enters the window anew is placed where it enters. So
+    # each press comes after the pointer has left the window (into the strip
+    # beside it) and entered it again at the place, and after Xwayland has
+    # been told the pointer is there.
     def key(self, *keys):
-        self.input_tool("xdotool", "key", "--delay", "40", *keys)
+        self.tool("xdotool", "key", "--delay", "40", *keys)
 
     def click(self, x, y, button=1):
-        self.input_tool("xdotool", "mousemove", "--sync", str(x), str(y), "sleep", "0.1", "click", str(button))
+        if self.output is not None:
+            self.tool("xdotool", "mousemove", "--sync", str(self.output_width + STRIP // 2), str(y))
+            self.tool("xdotool", "mousemove", "--sync", str(x), str(y))
+            check(wait_for(lambda: self.app_pointer() == (x, y), 5),
+                  "Xwayland does not see the pointer at %d,%d (it is at %s)" % (x, y, self.app_pointer()))
+            self.tool("xdotool", "sleep", "0.1", "click", str(button))
+        else:
+            self.tool("xdotool", "mousemove", "--sync", str(x), str(y), "sleep", "0.1", "click", str(button))
 
     def move_pointer(self, x, y):
-        self.input_tool("xdotool", "mousemove", str(x), str(y))
+        self.tool("xdotool", "mousemove", str(x), str(y))
+
+    def move_pointer_away(self):
+        """The pointer off every window (under weston: off weston's window)."""
+        if self.output is not None:
+            self.move_pointer(self.output_width + STRIP // 2, 5)
+        else:
+            self.move_pointer(5, 5)
+
+    def app_pointer(self):
+        p = self.root.query_pointer()
+        return (p.root_x, p.root_y)
 
     # What the X server says.
     def prop(self, window, name, kind=X.AnyPropertyType):
@@ -193,6 +224,13 @@ class Desktop:
         for child in self.root.query_tree().children:
             walk(child, 1)
         return found
+
+    def describe(self):
+        """A line for each client window, top first: id, title, rectangle,
+        and which has the keyboard."""
+        focused = self.focused()
+        return ["0x%x %r at %s%s" % (w.id, self.title(w), self.geometry(w), " (has the keyboard)"
+                                     if w.id == focused else "") for w in reversed(self.clients())]
 
     def geometry(self, window):
         """The client window's rectangle on the screen: (x, y, w, h)."""
@@ -294,10 +332,34 @@ class Desktop:
         self.tool("import", "-silent", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
                   os.path.join(folder, name + ".png"))
 
+    def screen_shot(self, path):
+        """The whole view as a PNG file; True once written."""
+        try:
+            done = self.tool("import", "-silent", "-window", "root", path).returncode == 0
+        except Failure:
+            return False
+        return done and os.path.exists(path)
+
+
+def weston_window(view, width, height):
+    """The id of weston's window on the view (a mapped top-level window of
+    weston's size at 0,0), or None."""
+    v = display.Display(view)
+    try:
+        for w in v.screen().root.query_tree().children:
+            g = w.get_geometry()
+            if w.get_attributes().map_state == X.IsViewable and (g.x, g.y, g.width, g.height) == (0, 0, width, height):
+                return w.id
+    finally:
+        v.close()
+    return None
+
 
 def start_window_manager(procs, name, work, size="800x600"):
     """Starts a window manager on an Xvfb display of its own. Returns the
-    Desktop, or raises Skip with the reason when it cannot run here."""
+    Desktop, or raises Skip with the reason when it cannot run here. Under
+    weston, size is that of weston's window; the X server's screen is a
+    strip wider."""
     env = dict(os.environ)
     env.pop("WAYLAND_DISPLAY", None)
     env.pop("QT_QPA_PLATFORM", None)
@@ -305,7 +367,8 @@ def start_window_manager(procs, name, work, size="800x600"):
     procs.runtime_dirs.append(env["XDG_RUNTIME_DIR"])
     # No accessibility bus for the window manager's toolkit.
     env["NO_AT_BRIDGE"] = "1"
-    view = start_xvfb(procs, size)
+    width, height = (int(n) for n in size.split("x"))
+    view = start_xvfb(procs, "%dx%d" % (width + STRIP, height) if name == "weston" else size)
     env["DISPLAY"] = view
     log_file = open(os.path.join(work, name + ".log"), "w")
     if name == "none":
@@ -336,8 +399,8 @@ def start_window_manager(procs, name, work, size="800x600"):
         if not program or not shutil.which("Xwayland"):
             raise Skip("weston with Xwayland is not installed (Debian packages weston, xwayland)")
         weston_log = os.path.join(work, "weston.log")
-        wm = procs.start([program, "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--width=800",
-                          "--height=600", "--socket=korvelin-test-%d" % os.getpid(), "--idle-time=0",
+        wm = procs.start([program, "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--width=%d" % width,
+                          "--height=%d" % height, "--socket=korvelin-test-%d" % os.getpid(), "--idle-time=0",
                           "--log=" + weston_log], env=env, stdout=log_file, stderr=subprocess.STDOUT)
 
         def xwayland_display():
@@ -352,8 +415,20 @@ def start_window_manager(procs, name, work, size="800x600"):
         app = wait_for(xwayland_display, 15)
         if not app or app == "ended":
             raise Skip("weston did not start Xwayland (see %s)" % weston_log)
-        env = dict(env)
-        return Desktop(name, view, app, env)
+        desktop = Desktop(name, view, app, dict(env))
+        output = wait_for(lambda: weston_window(view, width, height), 10)
+        check(output is not None, "weston's window is not on the X server")
+        # Weston's window has the keyboard, as a desktop gives it to the
+        # window the user works in; so keys reach it wherever the pointer is.
+        v = display.Display(view)
+        try:
+            v.create_resource_object("window", output).set_input_focus(X.RevertToPointerRoot, X.CurrentTime)
+            v.sync()
+        finally:
+            v.close()
+        desktop.output = output
+        desktop.output_width = width
+        return desktop
     raise Skip("unknown window manager " + name)
 
 

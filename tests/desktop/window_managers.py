@@ -151,11 +151,7 @@ class Run:
         checker = self.program.checker.id
         if self.d.name == "weston" and not dt.wait_for(lambda: self.d.focused() == checker, 2):
             dt.log("NOTE: weston: the keyboard is not on the checker; a click on it gives it back")
-            x, y = self.client(self.program.checker, EMPTY)
-            for target in ((x - 1, y), (x, y)):
-                self.d.tool("xdotool", "mousemove", "--sync", str(target[0]), str(target[1]))
-                time.sleep(0.15)
-            self.d.tool("xdotool", "click", "1")
+            self.d.click(*self.client(self.program.checker, EMPTY))
         self.has_keyboard(self.program.checker, "the checker window")
 
     def step_error(self):
@@ -253,6 +249,19 @@ class Run:
             getattr(self, "step_" + step)()
 
 
+def report_screen(desk, work):
+    """Prints the windows on screen and where a picture of the screen at the
+    failure is."""
+    try:
+        for line in desk.describe():
+            dt.log("  " + line)
+    except dt.error.XError as e:
+        dt.log("  (the windows cannot be listed: %s)" % e)
+    path = os.path.join(work, "screen-at-failure.png")
+    if desk.screen_shot(path):
+        dt.log("  the screen at the failure: " + path)
+
+
 def main(argv):
     if len(argv) < 2:
         print(__doc__)
@@ -274,13 +283,13 @@ def main(argv):
     for wm in wms:
         procs = dt.Processes()
         work = dt.work_folder()
+        desk = None
         try:
             desk = dt.start_window_manager(procs, wm, work)
             program = dt.Program(procs, binary, desk, work, pop3_server=QUIET_HOST)
             # The pointer away from every window: the keyboard must go
             # where the program put it, not where the pointer is.
-            if wm != "weston":
-                desk.move_pointer(5, 5)
+            desk.move_pointer_away()
             time.sleep(0.3)
             run = Run(program, desk, shots, references)
             run.has_icon(program.checker, "the checker window")
@@ -295,6 +304,7 @@ def main(argv):
                 except dt.Failure as e:
                     failed += 1
                     dt.log("FAIL: %s: %s: %s (logs in %s)" % (wm, name, e, work))
+                    report_screen(desk, work)
                     break
             status = program.quit()
             if status != 0:
@@ -305,6 +315,8 @@ def main(argv):
         except dt.Failure as e:
             failed += 1
             dt.log("FAIL: %s: %s (logs in %s)" % (wm, e, work))
+            if desk is not None:
+                report_screen(desk, work)
         finally:
             procs.stop_all()
     return 1 if failed else 0
