@@ -35,6 +35,8 @@ test_packages=(
   # the installed tree and the Debian package (cpack needs dpkg-dev and file);
   # with Qt's Wayland platform present, start-up must still pick X11
   desktop-file-utils appstream man-db dpkg-dev file python3-gi qt6-wayland
+  # which module the installed program loads at its first check
+  strace
   # Debian's own checker of the package
   lintian
   # builds the Windows half, its tests (run under Wine) and its installer (wixl;

@@ -16,6 +16,9 @@ prefix='/opt/Mine programmer 100% $HOME'
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+app_pid=
+# shellcheck source=tests/common/screen.sh
+. "$(dirname "$0")/../common/screen.sh"
 [[ -n "${DISPLAY:-}" ]] || fail "no X server: run it under with-xvfb.sh"
 
 root="$work/root"
@@ -88,6 +91,26 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
 
 # The installed program, exactly as the menu entry starts it, passes the smoke test.
 "$smoke" "$root$program"
+
+# A check by the installed program loads its network part from the
+# installed tree, not from the build: a press on the green dot, aimed at a
+# port where nothing listens, opens the installed module.
+mkdir "$work/check"
+: >"$work/check/KORVELIN.INI"
+printf '[Pop3]\nServerName=127.0.0.1\nServerPort=1\nServerUser=kari\n' \
+  >"$work/check/$(id -un | tr '[:lower:]' '[:upper:]').INI"
+command -v strace >/dev/null || fail "strace is not installed (scripts/install-deps.sh test installs it)"
+(cd "$work/check" && exec strace -f -qq -e trace=openat -o "$work/check.trace" "$root$program") &
+tracer=$!
+for _ in $(seq 100); do [[ "$(pixel 318 289)" == "0,128,0" ]] && break; sleep 0.1; done
+xdotool mousemove 318 289 click 1
+module="$top/lib/$(gcc -print-multiarch)/korvelin/korvelin_pop3net.so"
+opened() { grep -F "\"$module\", O_RDONLY|O_CLOEXEC) = " "$work/check.trace" 2>/dev/null | grep -qv ') = -1'; }
+for _ in $(seq 100); do opened && break; sleep 0.1; done
+# The program is strace's child; it ends on SIGTERM, and strace with it.
+pkill -TERM -P "$tracer" 2>/dev/null || true
+wait "$tracer" 2>/dev/null || true
+opened || fail "a check by the installed program did not open $module: $(grep -F korvelin_pop3net "$work/check.trace" | head -n 3)"
 
 # In a Wayland session that also offers X11 it still opens on X11, at its
 # place. No compositor runs: the Wayland socket accepts and never answers, so
