@@ -43,9 +43,12 @@ protected:
 
 private:
     // Longest wait for the window system to put a shown window on screen,
-    // and how long it must have asked for nothing more to count as done.
-    static constexpr int ExposeWaitMs = 1000;
-    static constexpr int DrawQuietMs = 40;
+    // and how long it must have asked for nothing more to count as done. A
+    // window manager on a busy machine (xfwm4 giving a re-owned window its
+    // frame and the keyboard) can take more than a second, and then asks
+    // for the window again more than 40 ms after its first request.
+    static constexpr int ExposeWaitMs = 2000;
+    static constexpr int DrawQuietMs = 100;
 
     void showInFront();
     void waitUntilDrawn();
